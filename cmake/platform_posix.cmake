@@ -1,0 +1,9 @@
+# The Linux target: our own implementation of the platform procedures.
+add_library(ovplatform STATIC
+  src/platform/posix/posix_platform.cpp
+  src/platform/posix/posix_profile.cpp)
+target_include_directories(ovplatform PUBLIC src/platform ${OV_PLATFORM_DIR})
+target_link_libraries(ovplatform PUBLIC ${CMAKE_DL_LIBS})
+
+add_executable(ovtst552 src/platform/posix/launcher_main.cpp)
+target_link_libraries(ovtst552 PRIVATE ovcore ovplatform)

@@ -1,0 +1,55 @@
+// The engine library's lifetime in the process: loading, the four entry
+// points, starting and stopping the one engine instance, and the movable
+// global memory of the start-up block.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/command_channel.h"
+#include "platform.h"
+
+// Every argument is one address-sized value, passed in the order shown.
+typedef int32_t(OV_ENGINE_CALL* InitInstanceEntry)(void* record, void* startupBlock);
+typedef int32_t(OV_ENGINE_CALL* FinInstanceEntry)(void* record);
+typedef int32_t(OV_ENGINE_CALL* CommandEntry)(void* record);
+
+extern const char kEngineLibraryName[]; // "OV553KRN.DLL"
+
+// Unloaded: Started 0, Library null. Loaded, not started (after a refused
+// start): Started 0, Library set. Started: Started 1, Library set.
+struct EngineStateRecord {
+    int32_t Started;             // 1 from an accepted start until the next StopEngine
+    ModuleHandle Library;        // handle of the last load; null when none is held
+    ProcAddress AffTexteLongC;   // looked up, never called
+    ProcAddress OV4InitInstance; // InitInstanceEntry
+    ProcAddress FinInstance;     // FinInstanceEntry
+    ProcAddress OVCALLC;         // CommandEntry
+};
+
+extern EngineStateRecord EngineState;
+
+struct EntryPointRow {
+    const char* Name;
+    ProcAddress* Place;
+};
+
+// AffTexteLongC, OV4InitInstance, FinInstance, OVCALLC: the lookup order.
+extern const EntryPointRow EntryTable[4];
+
+// Returns 1 when the engine is started on return. Loads and starts it when
+// needed; ends the process when the library cannot be loaded completely.
+int32_t EnsureEngineStarted();
+// Returns 1 when all four names were found. Does not return when the library
+// cannot be loaded, nor when a name is missing (the library is released).
+int32_t LoadEngine();
+// Looks the rows up in order, stopping at the first missing name (0).
+int32_t ResolveEntryPoints(ModuleHandle library, const EntryPointRow* table, int16_t count);
+// Builds a start-up block, calls OV4InitInstance, frees the block.
+int32_t StartEngine(CommandRecordBytes* record);
+// Ends the instance and releases the library; nothing when not started.
+void StopEngine();
+
+// Allocates and locks a global block; null on failure.
+void* AllocGlobalBlock(uint32_t size, uint32_t flags);
+// Unlocks the block and frees it when no lock remains; null does nothing.
+void FreeGlobalBlock(void* address);

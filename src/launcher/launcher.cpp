@@ -1,0 +1,126 @@
+// The entry procedure: the hidden window, the published command line, the
+// language, the engine's first command, the request read from the settings
+// file, one test mode, and the exit sequence.
+#include "launcher/launcher.h"
+
+#include <cstring>
+
+#include "engine/command_channel.h"
+#include "engine/engine_loader.h"
+#include "launcher/launch_context.h"
+#include "launcher/settings.h"
+#include "launcher/text.h"
+#include "modes/modes.h"
+
+LaunchContextRecord LaunchContext;
+char ErrorWindowName[kErrorWindowNameCapacity];
+char ErrorObjectName[kErrorObjectNameCapacity];
+
+static const char kClassName[] = "TEST";
+static const char kEditorMarkerText[] = "EDITEUR";
+static const char kTestSection[] = "TEST";
+static const char kProductSection[] = "Orvane55";
+static const char kCommandLineKey[] = "LIGNEDECOMMANDE";
+constexpr uint32_t kWorkBufferSize = 300;
+constexpr uint32_t kLanguageBufferSize = 10;
+
+intptr_t OV_WINAPI LauncherWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    return OsDefWindowProc(window, message, wParam, lParam);
+}
+
+// Editor path: the request's directories and mode. Returns the mode letter.
+static char ReadEditorRequest(char* work)
+{
+    CopyText(LaunchContext.EditorMarker, kEditorMarkerText);
+    ReadSetting(kTestSection, "REPEXE", "", LaunchContext.ExecutableDirectory, kDirectoryCapacity);
+    ReadSetting(kTestSection, "REPCOURANT", "", LaunchContext.CurrentDirectory, kDirectoryCapacity);
+    const size_t length = std::strlen(LaunchContext.CurrentDirectory);
+    if (length > 0 && LaunchContext.CurrentDirectory[length - 1] == kPathSeparator)
+        LaunchContext.CurrentDirectory[length - 1] = '\0';
+    ReadSetting(kTestSection, "PARAM1", "", work, kWorkBufferSize);
+    if (work[0] == 'P') LaunchContext.RunAsProgram = 1;
+    ReadSetting(kTestSection, "PARAM2", "", work, kWorkBufferSize);
+    return work[0];
+}
+
+extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*, int)
+{
+    OsWindowClass windowClass;
+    windowClass.style = kCsHRedraw | kCsVRedraw;
+    windowClass.procedure = LauncherWindowProc;
+    windowClass.classExtraBytes = 0;
+    windowClass.windowExtraBytes = 0;
+    windowClass.instance = instance;
+    windowClass.icon = nullptr;
+    windowClass.cursor = OsLoadCursor(nullptr, kIdcArrow);
+    windowClass.background = OsGetStockBrush(kWhiteBrush);
+    windowClass.menuName = kClassName;
+    windowClass.className = kClassName;
+    if (OsRegisterClass(&windowClass) == 0) {
+        OsMessageBeep(0);
+        return 0;
+    }
+
+    CopyText(SettingsFileName, "Orvane.ini");
+
+    // Shared by the four 300-byte reads.
+    char work[kWorkBufferSize];
+    ReadSetting(kTestSection, kCommandLineKey, "", work, kWorkBufferSize);
+    OsWriteProfileString(kProductSection, kCommandLineKey, work);
+
+    WindowHandle window =
+        OsCreateWindowEx(0, kClassName, kClassName, kWsPopup, -10, -10, 10, 10, nullptr, nullptr, instance, nullptr);
+
+    char language[kLanguageBufferSize];
+    ReadSetting(kProductSection, "LANGUAGE", "FRENCH", language, kLanguageBufferSize);
+    LaunchContext.English = language[0] == 'U' ? 1 : 0;
+
+    char* environment = OsGetEnvironmentStrings();
+    SendCommand("ENVI,%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(environment)));
+
+    int16_t errorObjectType = 0;
+    ReadSetting(kTestSection, "COMMANDE", "", work, kWorkBufferSize);
+    if (std::strcmp(work, kEditorMarkerText) == 0) {
+        switch (ReadEditorRequest(work)) {
+        case 'F':
+            RunWindowTest(ErrorWindowName, ErrorObjectName, &errorObjectType);
+            break;
+        case 'I':
+            RunConsole(ErrorWindowName, ErrorObjectName, &errorObjectType);
+            break;
+        case 'P':
+            RunProjectTest(ErrorWindowName, ErrorObjectName, &errorObjectType);
+            break;
+        default:
+            // No mode: the engine that the first command started is stopped
+            // here, as every mode stops it before it returns.
+            StopEngine();
+            break;
+        }
+    } else {
+        LaunchContext.RunAsProgram = 0;
+        ModuleDirectory("OVTST552.EXE", LaunchContext.ExecutableDirectory, kDirectoryCapacity);
+        CopyText(LaunchContext.CurrentDirectory, LaunchContext.ExecutableDirectory);
+        LaunchContext.EditorMarker[0] = '\0';
+        RunConsole(ErrorWindowName, ErrorObjectName, &errorObjectType);
+    }
+
+    WriteSetting(kTestSection, "COMMANDE", "");
+    OsDestroyWindow(window);
+    OsWriteProfileString(kProductSection, kCommandLineKey, nullptr);
+    OsFreeEnvironmentStrings(environment);
+    return 0;
+}
+
+void ResetProcessStateForTests()
+{
+    std::memset(&LaunchContext, 0, sizeof LaunchContext);
+    std::memset(ErrorWindowName, 0, sizeof ErrorWindowName);
+    std::memset(ErrorObjectName, 0, sizeof ErrorObjectName);
+    std::memset(SettingsFileName, 0, sizeof SettingsFileName);
+    std::memset(&CommandRecord, 0, sizeof CommandRecord);
+    std::memset(&CommandResult, 0, sizeof CommandResult);
+    std::memset(&EngineState, 0, sizeof EngineState);
+    ResetModeStateForTests();
+}

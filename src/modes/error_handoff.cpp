@@ -1,0 +1,160 @@
+// The handoff of a runtime error to the editor: the question, the engine's
+// description of the error split into its fields, and the error report
+// written into section TEST of the settings file.
+#include <cstring>
+
+#include "engine/command_channel.h"
+#include "engine/engine_loader.h"
+#include "launcher/launch_context.h"
+#include "launcher/settings.h"
+#include "launcher/text.h"
+#include "modes/modes.h"
+
+constexpr size_t kProcedureNameCapacity = 264;
+constexpr size_t kMessageCapacity = 304;
+// A field is never needed longer than the largest place it can reach.
+constexpr size_t kFieldCut = kMessageCapacity - 1;
+// The description fields that are read: line, window, object, message.
+constexpr int kDescriptionFields = 4;
+constexpr size_t kDescriptionCapacity = kDescriptionFields * (kFieldCut + 1);
+
+static char ErrorDescription[kDescriptionCapacity]; // the engine's description, split in place
+static int16_t ErrorLine;                           // line of the error
+static uint16_t ErrorColumn;                        // always 0
+static char ErrorProcedureName[kProcedureNameCapacity];
+static char ErrorMessage[kMessageCapacity];
+
+static const char kQuestionFrench[] = "Voulez-vous \xEAtre positionn\xE9 sur le source?";
+static const char kQuestionEnglish[] = "Do you want to edit source code?";
+static const char kSection[] = "TEST";
+
+char* SplitField(char** cursor, char separator)
+{
+    char* field = *cursor;
+    if (*field == '\0') return nullptr;
+    char* end = std::strchr(field, separator);
+    if (end != nullptr) {
+        *end = '\0';
+        *cursor = end + 1;
+    } else {
+        *cursor = field + std::strlen(field);
+    }
+    return field;
+}
+
+void ReplaceChar(char* text, char from, char to)
+{
+    for (; *text != '\0'; ++text) {
+        if (*text == from) *text = to;
+    }
+}
+
+// Copies the first four fields of a description of any length, each cut to
+// the largest place it can reach, so the split finds the same fields as in
+// the uncut text. A line field that would be cut is replaced by its value.
+static void CopyDescription(const char* source)
+{
+    char* out = ErrorDescription;
+    for (int field = 0; field < kDescriptionFields; ++field) {
+        const char* end = std::strchr(source, ',');
+        size_t length = end != nullptr ? static_cast<size_t>(end - source) : std::strlen(source);
+        if (field == 0 && length > kFieldCut) {
+            out += FormatText(out, kFieldCut + 1, "%d", static_cast<int>(ReadDecimal(source)));
+        } else {
+            if (length > kFieldCut) length = kFieldCut;
+            std::memcpy(out, source, length);
+            out += length;
+        }
+        if (end == nullptr || field + 1 == kDescriptionFields) break;
+        *out++ = ',';
+        source = end + 1;
+    }
+    *out = '\0';
+}
+
+static bool Contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
+
+static bool ContainsAny(const char* text, const char* const* parts)
+{
+    for (; *parts != nullptr; ++parts) {
+        if (Contains(text, *parts)) return true;
+    }
+    return false;
+}
+
+static int16_t ObjectTypeOf(const char* objectName, char* windowName)
+{
+    static const char* const kProcedures[] = {".INP", ".PRO", nullptr};
+    static const char* const kFunctions[] = {".INF", ".FEF", ".PRF", ".PEF", ".MOD", ".REA", nullptr};
+    static const char* const kEvents[] = {".INI", ".ENT", ".SOR", ".ACC", ".VIS", ".LAC", ".LIA", nullptr};
+    if (ContainsAny(objectName, kProcedures)) {
+        if (Contains(objectName, ".INP")) return 1;
+        UpperCaseAscii(windowName);
+        return Contains(windowName, ".OVP") ? 14 : 1;
+    }
+    if (ContainsAny(objectName, kFunctions)) return 0;
+    if (ContainsAny(objectName, kEvents)) return 3;
+    return 2;
+}
+
+void ErrorHandoff(char* errorWindowName, char* errorObjectName, int16_t* errorObjectType)
+{
+    SendCommand("OUINON,%s", LaunchContext.English ? kQuestionEnglish : kQuestionFrench);
+    if (CommandResult.TextResult[0] != 'O') return;
+    if (LaunchContext.EditorMarker[0] == '\0') return;
+
+    SendCommand("DFTOCS");
+    CopyDescription(CommandResult.PointerResult != nullptr ? CommandResult.PointerResult : CommandResult.TextResult);
+
+    char* cursor = ErrorDescription;
+    char* field = SplitField(&cursor, ',');
+    ErrorLine = static_cast<int16_t>(field != nullptr ? ReadDecimal(field) & 0xFFFF : 0);
+    ErrorColumn = 0;
+
+    errorWindowName[0] = '\0';
+    field = SplitField(&cursor, ',');
+    if (field != nullptr && field[0] != '\0') CopyText(errorWindowName, kErrorWindowNameCapacity, field);
+    if (errorWindowName[0] == '\0') CopyText(errorWindowName, kErrorWindowNameCapacity, " ");
+
+    if (errorWindowName[0] == '<' && std::strcmp(errorWindowName, "<AUCUN>") != 0) {
+        CopyText(errorObjectName, kErrorObjectNameCapacity, errorWindowName);
+    } else {
+        field = SplitField(&cursor, ',');
+        CopyText(errorObjectName, kErrorObjectNameCapacity, field != nullptr ? field : ".INF");
+    }
+    CopyText(ErrorProcedureName, errorObjectName);
+
+    field = SplitField(&cursor, ',');
+    if (field != nullptr)
+        CopyText(ErrorMessage, field);
+    else
+        FormatText(ErrorMessage, sizeof ErrorMessage, "Erreur ligne %d", static_cast<int>(ErrorLine));
+
+    *errorObjectType = ObjectTypeOf(errorObjectName, errorWindowName);
+
+    StopEngine();
+
+    WriteSetting(kSection, "CR", "*E*");
+    WriteIntegerSetting(kSection, "NLIGNE", ErrorLine);
+    WriteIntegerSetting(kSection, "NCOL", ErrorColumn);
+    WriteSetting(kSection, "NOMPROC", ErrorProcedureName);
+
+    TrimTrailingSpaces(ErrorMessage);
+    TrimLeadingSpaces(ErrorMessage);
+    ReplaceChar(ErrorMessage, '\n', static_cast<char>(0xF5));
+    ReplaceChar(ErrorMessage, '\r', ' ');
+
+    WriteSetting(kSection, "MESSAGE", ErrorMessage);
+    WriteSetting(kSection, "NOMFEN", errorWindowName);
+    WriteSetting(kSection, "NOMOBJET", errorObjectName);
+    WriteIntegerSetting(kSection, "TYPEOBJET", *errorObjectType);
+}
+
+void ResetHandoffStateForTests()
+{
+    std::memset(ErrorDescription, 0, sizeof ErrorDescription);
+    ErrorLine = 0;
+    ErrorColumn = 0;
+    std::memset(ErrorProcedureName, 0, sizeof ErrorProcedureName);
+    std::memset(ErrorMessage, 0, sizeof ErrorMessage);
+}
