@@ -1,0 +1,153 @@
+// The Windows target: each platform procedure hands its arguments to the
+// Win32 (or C runtime) function it is named after and returns its result.
+// Nothing is emulated here; the only work is converting between the
+// platform layer's handle types and the Win32 ones.
+#include <direct.h>
+// <windows.h> declares a function GlobalHandle, which would collide with the
+// platform's handle type; this file never calls it, so its declaration is
+// renamed out of the way (win32_global_memory.cpp is the one that calls it).
+#define GlobalHandle Win32GlobalHandleUnusedHere
+#include <windows.h>
+#undef GlobalHandle
+
+#include <cstdlib>
+
+#include "platform.h"
+
+// The platform's handle types are opaque pointers, as are the Win32 ones, so
+// a handle converts both ways without changing its bits.
+template <typename To, typename From> static To Convert(From handle)
+{
+    static_assert(sizeof(To) == sizeof(From), "handles are pointer-sized");
+    return reinterpret_cast<To>(handle);
+}
+
+// --- Profile files -------------------------------------------------------
+
+uint32_t OsGetPrivateProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
+                                   uint32_t size, const char* fileName)
+{
+    return GetPrivateProfileStringA(section, key, defaultText, buffer, size, fileName);
+}
+
+int32_t OsWritePrivateProfileString(const char* section, const char* key, const char* value, const char* fileName)
+{
+    return WritePrivateProfileStringA(section, key, value, fileName);
+}
+
+uint32_t OsGetProfileString(const char* section, const char* key, const char* defaultText, char* buffer, uint32_t size)
+{
+    return GetProfileStringA(section, key, defaultText, buffer, size);
+}
+
+int32_t OsWriteProfileString(const char* section, const char* key, const char* value)
+{
+    return WriteProfileStringA(section, key, value);
+}
+
+// --- Environment ---------------------------------------------------------
+
+char* OsGetEnvironmentStrings()
+{
+    // The ANSI block; a build with UNICODE defined would not compile here.
+    return GetEnvironmentStringsA();
+}
+
+int32_t OsFreeEnvironmentStrings(char* block) { return FreeEnvironmentStringsA(block); }
+
+// --- Modules and libraries -----------------------------------------------
+
+ModuleHandle OsGetModuleHandle(const char* moduleName) { return Convert<ModuleHandle>(GetModuleHandleA(moduleName)); }
+
+uint32_t OsGetModuleFileName(ModuleHandle module, char* buffer, uint32_t size)
+{
+    return GetModuleFileNameA(Convert<HMODULE>(module), buffer, size);
+}
+
+ModuleHandle OsLoadLibrary(const char* fileName) { return Convert<ModuleHandle>(LoadLibraryA(fileName)); }
+
+ProcAddress OsGetProcAddress(ModuleHandle module, const char* name)
+{
+    return reinterpret_cast<ProcAddress>(GetProcAddress(Convert<HMODULE>(module), name));
+}
+
+int32_t OsFreeLibrary(ModuleHandle module) { return FreeLibrary(Convert<HMODULE>(module)); }
+
+// --- Global memory -------------------------------------------------------
+// In win32_global_memory.cpp: the Win32 function GlobalHandle and the
+// platform's handle type of that name cannot share a translation unit.
+
+// --- Windows, messages, beep ---------------------------------------------
+
+int32_t OsMessageBox(WindowHandle owner, const char* text, const char* caption, uint32_t type)
+{
+    return MessageBoxA(Convert<HWND>(owner), text, caption, type);
+}
+
+int32_t OsMessageBeep(uint32_t type) { return MessageBeep(type); }
+
+CursorHandle OsLoadCursor(InstanceHandle instance, uint32_t cursorId)
+{
+    return Convert<CursorHandle>(LoadCursorA(Convert<HINSTANCE>(instance), MAKEINTRESOURCEA(cursorId)));
+}
+
+BrushHandle OsGetStockBrush(int32_t object) { return Convert<BrushHandle>(GetStockObject(object)); }
+
+uint16_t OsRegisterClass(const OsWindowClass* windowClass)
+{
+    WNDCLASSA nativeClass;
+    nativeClass.style = windowClass->style;
+    // Same convention (stdcall) and argument sizes, so the system can call
+    // the procedure through the Win32 type.
+    nativeClass.lpfnWndProc = reinterpret_cast<WNDPROC>(windowClass->procedure);
+    nativeClass.cbClsExtra = windowClass->classExtraBytes;
+    nativeClass.cbWndExtra = windowClass->windowExtraBytes;
+    nativeClass.hInstance = Convert<HINSTANCE>(windowClass->instance);
+    nativeClass.hIcon = Convert<HICON>(windowClass->icon);
+    nativeClass.hCursor = Convert<HCURSOR>(windowClass->cursor);
+    nativeClass.hbrBackground = Convert<HBRUSH>(windowClass->background);
+    nativeClass.lpszMenuName = windowClass->menuName;
+    nativeClass.lpszClassName = windowClass->className;
+    return RegisterClassA(&nativeClass);
+}
+
+WindowHandle OsCreateWindowEx(uint32_t exStyle, const char* className, const char* title, uint32_t style, int32_t x,
+                              int32_t y, int32_t width, int32_t height, WindowHandle parent, MenuHandle menu,
+                              InstanceHandle instance, void* creationData)
+{
+    return Convert<WindowHandle>(CreateWindowExA(exStyle, className, title, style, x, y, width, height,
+                                                 Convert<HWND>(parent), Convert<HMENU>(menu),
+                                                 Convert<HINSTANCE>(instance), creationData));
+}
+
+int32_t OsDestroyWindow(WindowHandle window) { return DestroyWindow(Convert<HWND>(window)); }
+
+intptr_t OsDefWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    return DefWindowProcA(Convert<HWND>(window), message, wParam, lParam);
+}
+
+// --- Error mode, files, drive and directory -------------------------------
+
+uint32_t OsSetErrorMode(uint32_t mode) { return SetErrorMode(mode); }
+
+int32_t OsOpenFile(const char* path, uint32_t style)
+{
+    // The caller wants only the handle; the structure is filled and dropped.
+    OFSTRUCT openInfo;
+    return OpenFile(path, &openInfo, style);
+}
+
+int32_t OsCloseFile(int32_t file) { return _lclose(file); }
+
+int32_t OsChangeDrive(int32_t drive) { return _chdrive(drive); }
+
+int32_t OsChangeDirectory(const char* path)
+{
+    // The C runtime's call, like the drive change beside it: 0 on success.
+    return _chdir(path);
+}
+
+// --- Process -------------------------------------------------------------
+
+void OsExitProcess(int status) { std::exit(status); }
