@@ -26,11 +26,15 @@ static uint32_t ReadLittleEndian32(const unsigned char* bytes)
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
-// strncpy of count bytes of the record into a field of count+1 bytes.
+// Copies count bytes of the record as strncpy does (stopping at a NUL and
+// filling the rest with NULs) into a field of count+1 bytes, then ends it.
 static void CopyRecordField(char* destination, size_t offset, size_t count)
 {
-    std::strncpy(destination, reinterpret_cast<const char*>(CommandRecord.Bytes + offset), count);
-    destination[count] = '\0';
+    size_t i = 0;
+    for (; i < count && CommandRecord.Bytes[offset + i] != 0; ++i)
+        destination[i] = static_cast<char>(CommandRecord.Bytes[offset + i]);
+    for (; i <= count; ++i)
+        destination[i] = '\0';
 }
 
 // A double beyond the range of float would make the conversion undefined.

@@ -1,0 +1,86 @@
+// The command channel allocates no memory per command: 10,000 commands of
+// every reply kind go through SendCommand while malloc and operator new
+// count their calls. Built as its own program, since it replaces malloc.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "engine/command_channel.h"
+#include "engine/engine_loader.h"
+
+extern "C" void* __libc_malloc(size_t size);
+extern "C" void* __libc_calloc(size_t count, size_t size);
+extern "C" void* __libc_realloc(void* address, size_t size);
+extern "C" void __libc_free(void* address);
+
+static std::atomic<long> allocations{0};
+static bool counting = false;
+
+extern "C" void* malloc(size_t size)
+{
+    if (counting) ++allocations;
+    return __libc_malloc(size);
+}
+
+extern "C" void* calloc(size_t count, size_t size)
+{
+    if (counting) ++allocations;
+    return __libc_calloc(count, size);
+}
+
+extern "C" void* realloc(void* address, size_t size)
+{
+    if (counting) ++allocations;
+    return __libc_realloc(address, size);
+}
+
+void* operator new(size_t size)
+{
+    if (counting) ++allocations;
+    if (void* address = __libc_malloc(size ? size : 1)) return address;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* address) noexcept { __libc_free(address); }
+void operator delete(void* address, size_t) noexcept { __libc_free(address); }
+
+static const char kPointerText[] = "12,FEN,OBJ.PRO,Message";
+static int replyKind;
+
+// An engine that answers at once, cycling through the reply kinds.
+static int32_t OV_ENGINE_CALL AnswerAtOnce(void* record)
+{
+    auto* bytes = static_cast<unsigned char*>(record);
+    static const uint8_t kinds[] = {0x80, 0xC0, 0x91, 0x92, 0x93, 0x94, 0x95, 0x98, 0x00};
+    const uint8_t flags = kinds[replyKind++ % sizeof kinds];
+    bytes[0] = flags;
+    std::memcpy(bytes + 2, "RET", 3);
+    if (flags & 0x10) {
+        std::memcpy(bytes + 48, "-12.5,Text", 10);
+        bytes[47] = (flags & 0x0F) == 8 ? 5 : 10;
+        if ((flags & 0x0F) == 5) {
+            const uint32_t pointer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(kPointerText));
+            std::memcpy(bytes + 5, &pointer, 4);
+        }
+    }
+    return 0;
+}
+
+TEST(CommandChannelMemory, TenThousandCommandsAllocateNothing)
+{
+    EngineState.Started = 1;
+    EngineState.OVCALLC = reinterpret_cast<ProcAddress>(&AnswerAtOnce);
+    SendCommand("WARM,%s,%d", "up", 1);
+    allocations = 0;
+    counting = true;
+    for (int i = 0; i < 10000; ++i)
+        SendCommand("OUVRE,%s/_OV_GO.OVW /RE %d", "/home/user/project", i);
+    counting = false;
+    EXPECT_EQ(0, allocations.load());
+    EXPECT_EQ(10001, replyKind);
+    EXPECT_STREQ("RET", CommandResult.KeyName);
+    EngineState.Started = 0;
+}
