@@ -1,0 +1,268 @@
+// The four entry points of the engine library, and the stand-in's state for
+// the life of the process.
+//
+// The library pins itself in memory at its first call: the launcher frees it
+// at every engine stop and loads it again at the next start, and the script's
+// place, the call count and the texts handed out by address must outlive that.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "block_check.h"
+#include "interactive.h"
+#include "reply.h"
+#include "script.h"
+#include "transcript.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#define STANDIN_EXPORT extern "C" __declspec(dllexport)
+#define STANDIN_CALL __stdcall
+#else
+#include <dlfcn.h>
+#include <unistd.h>
+#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+#define STANDIN_CALL
+#endif
+
+STANDIN_EXPORT int32_t STANDIN_CALL AffTexteLongC();
+STANDIN_EXPORT int32_t STANDIN_CALL OV4InitInstance(void* record, void* startupBlock);
+STANDIN_EXPORT int32_t STANDIN_CALL FinInstance(void* record);
+STANDIN_EXPORT int32_t STANDIN_CALL OVCALLC(void* record);
+
+namespace standin {
+
+namespace {
+
+constexpr long kDefaultMaxCalls = 10000;
+constexpr int kLimitExitStatus = 3;
+
+enum class Mode { Scripted, Interactive, Quiet };
+
+struct EngineState {
+    bool Configured = false;
+    std::string TranscriptPath; // OV_STANDIN_TRANSCRIPT; empty: no transcript
+    long MaxCalls = kDefaultMaxCalls;
+    Mode CurrentMode = Mode::Quiet;
+    std::string ScriptPath; // the script loaded, in scripted mode
+    Script Loaded;
+    size_t Next = 0;      // the first line not yet consumed
+    long Calls = 0;       // entry-point calls since the mode was set
+    bool Running = false; // from an accepted start to the next stop
+    InteractiveEngine Interactive;
+};
+
+EngineState& State()
+{
+    static EngineState state;
+    return state;
+}
+
+void Note(const std::string& line) { AppendTranscriptLine(State().TranscriptPath, line); }
+
+std::string Variable(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+}
+
+void PinLibrary()
+{
+#ifdef _WIN32
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&PinLibrary), &self);
+#else
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&PinLibrary), &info) != 0 && info.dli_fname != nullptr)
+        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+#endif
+}
+
+Mode ChooseMode(std::string* scriptPath)
+{
+    *scriptPath = Variable("OV_STANDIN_SCRIPT");
+    if (!scriptPath->empty()) return Mode::Scripted;
+    const std::string forced = Variable("OV_STANDIN_MODE");
+    if (forced == "interactive") return Mode::Interactive;
+    if (forced == "quiet") return Mode::Quiet;
+#ifdef _WIN32
+    return _isatty(0) ? Mode::Interactive : Mode::Quiet;
+#else
+    return isatty(0) ? Mode::Interactive : Mode::Quiet;
+#endif
+}
+
+void LoadScript(EngineState& state)
+{
+    std::ifstream file(state.ScriptPath, std::ios::binary);
+    if (!file) {
+        state.Loaded = Script();
+        state.Loaded.Faults.push_back("cannot read " + state.ScriptPath);
+    } else {
+        std::ostringstream text;
+        text << file.rdbuf();
+        state.Loaded = ParseScript(text.str(), [](const std::string& name) { return std::getenv(name.c_str()); });
+    }
+    for (const std::string& fault : state.Loaded.Faults) {
+        Note("script fault " + Quote(fault));
+        std::fprintf(stderr, "OV553KRN stand-in: script %s: %s\n", state.ScriptPath.c_str(), fault.c_str());
+    }
+}
+
+// Reads the variables. A change of mode or of script starts afresh: the
+// script from its first line, the call count from 0.
+void Configure()
+{
+    EngineState& state = State();
+    if (!state.Configured) PinLibrary();
+    state.TranscriptPath = Variable("OV_STANDIN_TRANSCRIPT");
+    const long maxCalls = std::atol(Variable("OV_STANDIN_MAX_CALLS").c_str());
+    state.MaxCalls = maxCalls > 0 ? maxCalls : kDefaultMaxCalls;
+    std::string scriptPath;
+    const Mode mode = ChooseMode(&scriptPath);
+    if (state.Configured && mode == state.CurrentMode && scriptPath == state.ScriptPath) return;
+    state.Configured = true;
+    state.CurrentMode = mode;
+    state.ScriptPath = scriptPath;
+    state.Loaded = Script();
+    state.Next = 0;
+    state.Calls = 0;
+    state.Running = false;
+    state.Interactive.Reset();
+    if (mode == Mode::Scripted) LoadScript(state);
+}
+
+// Ends the process once the bound is passed, so that no run loops forever.
+void CountCall()
+{
+    EngineState& state = State();
+    if (++state.Calls <= state.MaxCalls) return;
+    Note("limit calls=" + std::to_string(state.MaxCalls) + " exit=" + std::to_string(kLimitExitStatus));
+    std::fflush(nullptr);
+    std::exit(kLimitExitStatus);
+}
+
+void BeginCall()
+{
+    Configure();
+    CountCall();
+}
+
+Reply EscapeReply()
+{
+    Reply reply;
+    reply.HasKey = true;
+    reply.Key = "ESC";
+    return reply;
+}
+
+// The next script line answers the command when it matches; a mismatch
+// consumes nothing and ends the screen with "ESC", as does an empty script.
+Reply ScriptedReply(const std::string& command)
+{
+    EngineState& state = State();
+    if (state.Next >= state.Loaded.Lines.size()) {
+        Note("script exhausted");
+        return EscapeReply();
+    }
+    const ScriptLine& line = state.Loaded.Lines[state.Next];
+    if (!Matches(line, command)) {
+        Note("mismatch line=" + std::to_string(line.LineNumber) + " expected=" + DescribePattern(line));
+        return EscapeReply();
+    }
+    ++state.Next;
+    return line.Answer;
+}
+
+int32_t ScriptedStart()
+{
+    EngineState& state = State();
+    if (state.Next < state.Loaded.Lines.size() && state.Loaded.Lines[state.Next].IsStart)
+        return state.Loaded.Lines[state.Next++].StartResult;
+    return 1;
+}
+
+bool IsZero(const unsigned char* bytes, size_t size)
+{
+    for (size_t i = 0; i < size; ++i)
+        if (bytes[i] != 0) return false;
+    return true;
+}
+
+} // namespace
+
+} // namespace standin
+
+using namespace standin;
+
+int32_t STANDIN_CALL AffTexteLongC()
+{
+    BeginCall();
+    Note("afftextelongc");
+    return 0;
+}
+
+int32_t STANDIN_CALL OV4InitInstance(void* record, void* startupBlock)
+{
+    BeginCall();
+    EngineState& state = State();
+    const auto* bytes = static_cast<const unsigned char*>(record);
+    Note(std::string("start record=") + (bytes == nullptr ? "null" : IsZero(bytes, kRecordSize) ? "zero" : "used"));
+    if (state.Running) Note("fault \"start while an instance is running\"");
+    for (const std::string& line : DescribeStartupBlock(static_cast<const unsigned char*>(startupBlock)))
+        Note(line);
+    const int32_t result = state.CurrentMode == Mode::Scripted ? ScriptedStart() : 1;
+    Note("start result=" + std::to_string(result));
+    if (result != 0) state.Running = true;
+    return result;
+}
+
+int32_t STANDIN_CALL FinInstance(void* record)
+{
+    BeginCall();
+    EngineState& state = State();
+    Note("stop");
+    if (record == nullptr) Note("fault \"stop with a null record\"");
+    if (!state.Running) Note("fault \"stop without a started instance\"");
+    state.Running = false;
+    return 1;
+}
+
+int32_t STANDIN_CALL OVCALLC(void* record)
+{
+    BeginCall();
+    EngineState& state = State();
+    if (record == nullptr) {
+        Note("fault \"call with a null record\"");
+        return 0;
+    }
+    auto* bytes = static_cast<unsigned char*>(record);
+    std::vector<std::string> faults;
+    const std::string command = ReadCommand(bytes, &faults);
+    Note("call " + Quote(command));
+    for (const std::string& fault : faults)
+        Note("fault " + Quote(fault));
+    if (!state.Running) Note("fault \"call without a started instance\"");
+
+    Reply reply;
+    switch (state.CurrentMode) {
+    case Mode::Scripted:
+        reply = ScriptedReply(command);
+        break;
+    case Mode::Interactive:
+        reply = state.Interactive.Respond(command);
+        break;
+    case Mode::Quiet:
+        reply = QuietReply(command);
+        break;
+    }
+    if (!WriteReply(reply, bytes)) Note("fault \"no memory below 4 GiB for the pointer text\"");
+    Note(DescribeReply(bytes));
+    return 1;
+}

@@ -1,0 +1,17 @@
+# The library's dynamic symbol table holds the four entry points and nothing
+# else that it defines.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names)
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+set(expected AffTexteLongC FinInstance OV4InitInstance OVCALLC)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "exported: ${names}; expected: ${expected}")
+endif()
