@@ -93,13 +93,21 @@ bool ReadInputLine(std::string* line)
 #else
         const ssize_t got = read(0, &c, 1);
 #endif
-        if (got <= 0) return any;
+        if (got <= 0) break;
         any = true;
         if (c == '\n') break;
         *line += c;
     }
     if (!line->empty() && line->back() == '\r') line->pop_back();
-    return true;
+        // Input from a file or a pipe is not echoed by a terminal: show it, so
+        // that a piped session reads like a typed one.
+#ifdef _WIN32
+    const bool echo = !_isatty(0);
+#else
+    const bool echo = !isatty(0);
+#endif
+    if (any && echo) WriteOutput(*line + "\n");
+    return any;
 }
 
 void WriteOutput(const std::string& utf8)
@@ -111,8 +119,8 @@ void WriteOutput(const std::string& utf8)
 Reply InteractiveEngine::Respond(const std::string& command)
 {
     if (!bannerShown_) {
-        WriteLine("Orvane engine stand-in, interactive: each screen asks for the key that ends it; "
-                  "? at a prompt shows the choices.");
+        WriteLine("Orvane engine stand-in, interactive: you play the engine's screens; "
+                  "? (!? in the console) shows the choices.");
         bannerShown_ = true;
     }
     std::string argument;
@@ -219,8 +227,10 @@ Reply InteractiveEngine::AskYesNo(const std::string& question)
     }
 }
 
-Reply InteractiveEngine::RunScreen(const char* what, const std::string& name)
+Reply InteractiveEngine::RunScreen(const char* what, const std::string& argument)
 {
+    // "OUVRE,<dir>/_OV_GO.OVW /RE": the file without its switches.
+    const std::string name = argument.substr(0, argument.find(" /"));
     WriteLine(std::string("== ") + what + " " + Cp1252ToUtf8(name) + ", screen " + std::to_string(screenNumber_) +
               " of " + std::to_string(screenNumber_ + screensLeft_) + " ==");
     static const char kChoices[] = "End it with: Enter=RET  q=ESC  e=*E* runtime error  a=AF4 Alt+F4  "
@@ -254,10 +264,11 @@ Reply InteractiveEngine::RunConsoleScreen()
     WriteLine("+--------------------------------------------------------");
     static const char kHelp[] = "Type a command and Enter.  !q leaves (ESC), !e raises a runtime error (*E*), "
                                 "!k XYZ ends with another key, !? this help.";
-    WriteLine(kHelp);
+    if (!consoleHelpShown_) WriteLine(kHelp);
+    consoleHelpShown_ = true;
     std::string line;
     while (true) {
-        WriteOutput("command> ");
+        WriteOutput("command (!? help)> ");
         if (!ReadInputLine(&line)) {
             WriteLine("");
             return KeyReply("ESC");

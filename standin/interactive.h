@@ -21,7 +21,7 @@ class InteractiveEngine {
     void Reset() { *this = InteractiveEngine(); }
 
   private:
-    Reply RunScreen(const char* what, const std::string& name);
+    Reply RunScreen(const char* what, const std::string& argument);
     Reply RunConsoleScreen();
     Reply AskYesNo(const std::string& question);
     Reply DescribeError();
@@ -29,6 +29,7 @@ class InteractiveEngine {
     void ShowMessage(const std::string& text);
 
     bool bannerShown_ = false;
+    bool consoleHelpShown_ = false;
     bool consoleOpen_ = false; // "Ouvre,ORVN-TST.OVW" until "FERM"
     std::string screenName_;   // window or program of the test
     int screenNumber_ = 0;     // 1 for the first screen

@@ -90,7 +90,7 @@ TEST(Interactive, WindowTestScreensQuestionAndError)
                   "reply flags=0x15 kind=5 textlength=0 text=\"\" pointer=\"3,<MAIN>,caf\\xE9\" pointerint=3",
               }),
               workspace.Lines("reply"));
-    EXPECT_TRUE(Contains(output, "== Window /w/_OV_GO.OVW /RE, screen 1 of 3 =="));
+    EXPECT_TRUE(Contains(output, "== Window /w/_OV_GO.OVW, screen 1 of 3 =="));
     EXPECT_TRUE(Contains(output, "screen 3 of 3"));
     EXPECT_TRUE(Contains(output, "Not a choice: z"));
     // Windows-1252 shown as UTF-8, a line feed as a new line.
