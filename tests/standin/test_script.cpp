@@ -43,8 +43,11 @@ TEST(Script, ExactAndPrefixPatterns)
 TEST(Script, MismatchConsumesNothingAndEndsTheScreen)
 {
     Workspace workspace;
-    workspace.UseScript("ECRAN,SAISIE => key=\"*M*\"\nFENETRE => kind=1 text=\"0\"\n");
+    workspace.UseScript("OUVRE,* => key=RET\nECRAN,SAISIE => key=\"*M*\"\nFENETRE => kind=1 text=\"0\"\n");
     ASSERT_EQ(1, Start());
+    // A prefix matches at the start of the command only.
+    EXPECT_EQ("ESC", KeyOf(Call("XOUVRE,a")));
+    EXPECT_EQ("RET", KeyOf(Call("OUVRE,a")));
     EXPECT_EQ("ESC", KeyOf(Call("ECRAN,SAISI")));
     EXPECT_EQ("ESC", KeyOf(Call("ECRAN,SAISIE ")));
     EXPECT_EQ("*M*", KeyOf(Call("ECRAN,SAISIE")));
@@ -52,9 +55,10 @@ TEST(Script, MismatchConsumesNothingAndEndsTheScreen)
     Record after = Call("FERM");
     EXPECT_EQ(0x80, after[0]);
     EXPECT_EQ("ESC", KeyOf(after));
-    EXPECT_EQ((std::vector<std::string>{"mismatch line=1 expected=\"ECRAN,SAISIE\"",
-                                        "mismatch line=1 expected=\"ECRAN,SAISIE\""}),
-              workspace.Lines("mismatch"));
+    EXPECT_EQ(
+        (std::vector<std::string>{"mismatch line=1 expected=\"OUVRE,\"*", "mismatch line=2 expected=\"ECRAN,SAISIE\"",
+                                  "mismatch line=2 expected=\"ECRAN,SAISIE\""}),
+        workspace.Lines("mismatch"));
     const std::vector<std::string> lines = workspace.Transcript();
     ASSERT_LE(3u, lines.size());
     EXPECT_EQ((std::vector<std::string>{"call \"FERM\"", "script exhausted", "reply flags=0x80 key=\"ESC\""}),

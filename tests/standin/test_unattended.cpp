@@ -70,12 +70,12 @@ TEST(Interactive, WindowTestScreensQuestionAndError)
     const std::string output =
         Converse(workspace,
                  {"OUVRE,/w/_OV_GO.OVW /RE", "info,Option de menu sans code (OVTouche = \"*M*\").", "FENETRE",
-                  "ECRAN,SAISIE", "FENETRE", "ECRAN,SAISIE", "INFO,Vous quittez\nla fen\xEAtre",
+                  "ECRAN,SAISIE", "FENETRE", "ECRAN,SAISIE", "INFO,Vous quittez\nla fen\xEAtre \x80",
                   "OUINON,Voulez-vous \xEAtre positionn\xE9?", "DFTOCS", "DFTOCS"},
                  // OUVRE: a menu option; then Enter (RET); then a wrong choice, then
                  // the runtime error; the question: first unclear, then yes; the
                  // first description as offered, the second typed.
-                 "m\n\nz\ne\nperhaps\no\n\n3,<MAIN>,caf\xC3\xA9\n");
+                 "m\n\nz\ne\nperhaps\no\n\n3,<MAIN>,caf\xC3\xA9 \xE2\x82\xAC\n");
     EXPECT_EQ((std::vector<std::string>{
                   "reply flags=0x80 key=\"*M*\"",
                   "reply flags=0x00",
@@ -87,14 +87,14 @@ TEST(Interactive, WindowTestScreensQuestionAndError)
                   "reply flags=0x90 key=\"RET\" kind=0 textlength=1 text=\"O\"",
                   "reply flags=0x15 kind=5 textlength=0 text=\"\" pointer=\"12,CLIENTS,BTN_OK.PRO,Division par "
                   "z\\xE9ro\" pointerint=12",
-                  "reply flags=0x15 kind=5 textlength=0 text=\"\" pointer=\"3,<MAIN>,caf\\xE9\" pointerint=3",
+                  "reply flags=0x15 kind=5 textlength=0 text=\"\" pointer=\"3,<MAIN>,caf\\xE9 \\x80\" pointerint=3",
               }),
               workspace.Lines("reply"));
     EXPECT_TRUE(Contains(output, "== Window /w/_OV_GO.OVW, screen 1 of 3 =="));
     EXPECT_TRUE(Contains(output, "screen 3 of 3"));
     EXPECT_TRUE(Contains(output, "Not a choice: z"));
     // Windows-1252 shown as UTF-8, a line feed as a new line.
-    EXPECT_TRUE(Contains(output, "| Vous quittez\n| la fen\xC3\xAAtre\n"));
+    EXPECT_TRUE(Contains(output, "| Vous quittez\n| la fen\xC3\xAAtre \xE2\x82\xAC\n"));
     EXPECT_TRUE(Contains(output, "| Voulez-vous \xC3\xAAtre positionn\xC3\xA9?"));
     EXPECT_TRUE(Contains(output, "Answer o or n."));
 }
