@@ -1,0 +1,4 @@
+// Linux: streams are already binary.
+#include "binary_output.h"
+
+void UseBinaryStandardOutput() {}
