@@ -1,0 +1,389 @@
+"""Runs the real programs for the end-to-end tests, on either target.
+
+A scenario is written once against a Target and runs on both:
+
+- NativeTarget: the Linux build. Each test gets a fresh temporary Windows
+  directory, handed to the programs as $WINDIR.
+- WineTarget: the Windows build under Wine, in the private prefix that
+  wine_prefix.py makes once per test run. The Windows directory is the
+  prefix's drive_c/windows; every file a test leaves there is removed and
+  win.ini is put back as the prefix was made, before and after each test.
+
+The one thing that differs between the targets inside the programs is the
+path syntax: a path written into a settings file or compared with a command
+text goes through Target.path_text and Target.separator, nowhere else.
+
+Environment (set by tests/integration/CMakeLists.txt):
+  OV_NATIVE_BUILD_DIR   the native build: ovtst552, ovini, OV553KRN.DLL
+  OV_WINDOWS_BUILD_DIR  the Windows build: OVTST552.EXE, ovini.exe, OV553KRN.DLL
+  OV_WINE_PREFIX        the test prefix
+  OV_BOXRUNNER          boxrunner.exe, which answers message boxes under Wine
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+# ctest's SKIP_RETURN_CODE for these scripts.
+SKIP_STATUS = 77
+# No run may hang a test: the program is killed and the test fails.
+RUN_TIMEOUT_SECONDS = 60
+
+SETTINGS_FILE = "Orvane.ini"
+ENGINE_LIBRARY = "OV553KRN.DLL"
+
+# Files that wine_prefix.py leaves beside drive_c (never inside it).
+PRISTINE_WIN_INI = "ov-pristine-win.ini"
+PRISTINE_LISTING = "ov-pristine-windows-files.txt"
+READY_MARKER = "ov-prefix-ready"
+
+
+def under_ci():
+    return os.environ.get("CI", "").lower() == "true"
+
+
+def skip_or_fail(reason):
+    """Ends the script: skipped for ctest, or failed under CI=true."""
+    if under_ci():
+        print(f"FAILED: {reason} (under CI=true the Windows tests may not be skipped)", file=sys.stderr)
+        sys.exit(1)
+    print(f"SKIPPED: {reason}", file=sys.stderr)
+    sys.exit(SKIP_STATUS)
+
+
+def wine_environment(prefix):
+    """What every Wine command of the tests runs with."""
+    environment = dict(os.environ)
+    # The programs find the Windows directory through the prefix, not $WINDIR.
+    environment.pop("WINDIR", None)
+    environment["WINEPREFIX"] = str(prefix)
+    environment["WINEDEBUG"] = "-all"
+    # No Mono or Gecko installer may pop up while the prefix is updated.
+    environment["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    return environment
+
+
+def settings_bytes(sections):
+    """A settings file as the editor writes it: CRLF lines, Windows-1252.
+
+    sections maps a section name to a mapping of keys to values, both in the
+    order they are to appear.
+    """
+    lines = []
+    for section, keys in sections.items():
+        lines.append(f"[{section}]")
+        lines.extend(f"{key}={value}" for key, value in keys.items())
+    return "".join(line + "\r\n" for line in lines).encode("cp1252")
+
+
+class RunResult:
+    """The outcome of one program run."""
+
+    def __init__(self, argv, status, stdout, stderr):
+        self.argv = argv
+        self.status = status
+        self.stdout = stdout
+        self.stderr = stderr
+
+    def stderr_lines(self):
+        return self.stderr.decode("cp1252").splitlines()
+
+    def __repr__(self):
+        return f"RunResult(status={self.status}, stdout={self.stdout!r}, stderr={self.stderr!r})"
+
+
+class Target:
+    """One build of the programs and the Windows directory they use."""
+
+    name = None
+    separator = None
+    launcher_name = None
+    tool_suffix = None
+
+    def __init__(self, build_dir):
+        self.build_dir = Path(build_dir)
+        self.scratch = None
+
+    # -- Per test ------------------------------------------------------------
+
+    def begin(self):
+        """Gives the test an empty scratch folder and a clean Windows directory."""
+        self.scratch = Path(tempfile.mkdtemp(prefix=f"ov-{self.name}-"))
+
+    def end(self):
+        if self.scratch is not None:
+            shutil.rmtree(self.scratch, ignore_errors=True)
+            self.scratch = None
+
+    # -- Where things are ----------------------------------------------------
+
+    @property
+    def windows_dir(self):
+        """The Windows directory, as a path on this machine."""
+        raise NotImplementedError
+
+    @property
+    def windows_dir_text(self):
+        """The Windows directory as the programs spell it."""
+        raise NotImplementedError
+
+    def path_text(self, path):
+        """A path on this machine as the target's programs spell it."""
+        raise NotImplementedError
+
+    def join_text(self, *parts):
+        """Path components joined with the target's separator."""
+        return self.separator.join(parts)
+
+    @property
+    def launcher(self):
+        return self.build_dir / self.launcher_name
+
+    @property
+    def engine_library(self):
+        """The stand-in engine of this build (it may not be built)."""
+        return self.build_dir / ENGINE_LIBRARY
+
+    def tool(self, name):
+        return self.build_dir / (name + self.tool_suffix)
+
+    def missing_programs(self, *paths):
+        """The paths of the given programs that are not built."""
+        return [str(path) for path in paths if not Path(path).is_file()]
+
+    # -- Files in the Windows directory ---------------------------------------
+
+    def write_file(self, name, data):
+        (self.windows_dir / name).write_bytes(data)
+
+    def read_file(self, name):
+        """The file's bytes, or None when it does not exist."""
+        path = self.windows_dir / name
+        return path.read_bytes() if path.is_file() else None
+
+    def remove_file(self, name):
+        path = self.windows_dir / name
+        if path.exists():
+            path.unlink()
+
+    def write_request(self, sections):
+        """Writes Orvane.ini, replacing whatever it held; see settings_bytes."""
+        data = settings_bytes(sections)
+        self.write_file(SETTINGS_FILE, data)
+        return data
+
+    def read_settings(self):
+        return self.read_file(SETTINGS_FILE)
+
+    def read_win_ini(self):
+        return self.read_file("win.ini")
+
+    # -- Running -------------------------------------------------------------
+
+    def stage_launcher(self, with_engine=False):
+        """A fresh folder holding a copy of the launcher, and of the stand-in
+        engine beside it when with_engine is true. Returns the folder."""
+        folder = Path(tempfile.mkdtemp(prefix="run-", dir=self.scratch))
+        shutil.copy2(self.launcher, folder / self.launcher_name)
+        if with_engine:
+            shutil.copy2(self.engine_library, folder / ENGINE_LIBRARY)
+        return folder
+
+    def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS):
+        """Runs the launcher staged in folder, with folder as the current
+        directory. environment adds to (or, with None values, removes from)
+        the environment of this process, which the program receives."""
+        raise NotImplementedError
+
+    def run_tool(self, name, arguments, environment=None, cwd=None, timeout=RUN_TIMEOUT_SECONDS):
+        """Runs a console tool of this build (ovini) and returns its result."""
+        raise NotImplementedError
+
+    def _run(self, argv, environment, cwd, timeout):
+        # Output goes to files, not pipes: under Wine, helper processes that
+        # the program starts (the desktop, the services) inherit its standard
+        # handles and can hold a pipe open for seconds after it has ended.
+        with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
+            process = subprocess.Popen(argv, env=environment, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
+                                       stderr=stderr)
+            try:
+                status = process.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+                self._after_timeout()
+                raise AssertionError(f"{argv} did not end within {timeout} s and was killed")
+            stdout.seek(0)
+            stderr.seek(0)
+            return RunResult(argv, status, stdout.read(), stderr.read())
+
+    def _after_timeout(self):
+        pass
+
+    @staticmethod
+    def _merged(base, environment):
+        merged = dict(base)
+        for key, value in (environment or {}).items():
+            if value is None:
+                merged.pop(key, None)
+            else:
+                merged[key] = value
+        return merged
+
+
+class NativeTarget(Target):
+    name = "native"
+    separator = "/"
+    launcher_name = "ovtst552"
+    tool_suffix = ""
+
+    def unavailable(self):
+        return None
+
+    def begin(self):
+        super().begin()
+        self._windows_dir = self.scratch / "windows"
+        self._windows_dir.mkdir()
+
+    @property
+    def windows_dir(self):
+        return self._windows_dir
+
+    @property
+    def windows_dir_text(self):
+        return str(self._windows_dir)
+
+    def path_text(self, path):
+        return str(path)
+
+    def _environment(self, environment):
+        base = dict(os.environ)
+        base["WINDIR"] = str(self._windows_dir)
+        return self._merged(base, environment)
+
+    def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS):
+        argv = [str(Path(folder) / self.launcher_name), *arguments]
+        return self._run(argv, self._environment(environment), folder, timeout)
+
+    def run_tool(self, name, arguments, environment=None, cwd=None, timeout=RUN_TIMEOUT_SECONDS):
+        argv = [str(self.tool(name)), *arguments]
+        return self._run(argv, self._environment(environment), cwd or self.scratch, timeout)
+
+
+class WineTarget(Target):
+    name = "windows"
+    separator = "\\"
+    launcher_name = "OVTST552.EXE"
+    tool_suffix = ".exe"
+
+    def __init__(self, build_dir, prefix, boxrunner):
+        super().__init__(build_dir)
+        self.prefix = Path(prefix)
+        self.boxrunner = Path(boxrunner) if boxrunner else None
+        self.wine = shutil.which("wine")
+
+    def unavailable(self):
+        """Why the Windows tests cannot run here, or None."""
+        if self.wine is None:
+            return "Wine is not installed (no wine on PATH)"
+        missing = self.missing_programs(self.launcher, self.tool("ovini"))
+        if missing:
+            return f"the Windows build is missing ({', '.join(missing)}); run cmake --build --preset windows"
+        if self.boxrunner is None or not self.boxrunner.is_file():
+            return "boxrunner.exe is not built (no MinGW i686 compiler for the test build)"
+        if not (self.prefix / READY_MARKER).is_file():
+            return f"the Wine prefix {self.prefix} was not made (the wine_prefix fixture did not pass)"
+        return None
+
+    @property
+    def windows_dir(self):
+        return self.prefix / "drive_c" / "windows"
+
+    @property
+    def windows_dir_text(self):
+        return "C:\\windows"
+
+    def path_text(self, path):
+        # A new prefix maps drive Z: to the root of this machine.
+        return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+    def begin(self):
+        super().begin()
+        self._restore_windows_dir()
+
+    def end(self):
+        try:
+            self._restore_windows_dir()
+        finally:
+            super().end()
+
+    def _restore_windows_dir(self):
+        """Removes every file that was not there when the prefix was made and
+        puts win.ini back as it was then."""
+        pristine = set((self.prefix / PRISTINE_LISTING).read_text().splitlines())
+        for entry in self.windows_dir.iterdir():
+            if entry.is_file() and entry.name not in pristine:
+                entry.unlink()
+        saved = self.prefix / PRISTINE_WIN_INI
+        if saved.is_file():
+            shutil.copyfile(saved, self.windows_dir / "win.ini")
+
+    def _environment(self, environment):
+        return self._merged(wine_environment(self.prefix), environment)
+
+    def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS):
+        # boxrunner starts the launcher, writes each message box it shows to
+        # standard error as "CAPTION: TEXT" and closes it, and passes the
+        # launcher's exit status on.
+        program = self.path_text(Path(folder) / self.launcher_name)
+        argv = [self.wine, str(self.boxrunner), program, *arguments]
+        return self._run(argv, self._environment(environment), folder, timeout)
+
+    def run_tool(self, name, arguments, environment=None, cwd=None, timeout=RUN_TIMEOUT_SECONDS):
+        argv = [self.wine, str(self.tool(name)), *arguments]
+        return self._run(argv, self._environment(environment), cwd or self.scratch, timeout)
+
+    def _after_timeout(self):
+        # Whatever the killed command left running in the test prefix.
+        subprocess.run(["wineserver", "-k"], env=wine_environment(self.prefix), timeout=30, check=False)
+
+
+def make_target(name):
+    native_dir = os.environ.get("OV_NATIVE_BUILD_DIR", str(Path(__file__).resolve().parents[2] / "build" / "native"))
+    if name == "native":
+        return NativeTarget(native_dir)
+    if name == "windows":
+        windows_dir = os.environ.get("OV_WINDOWS_BUILD_DIR", str(Path(__file__).resolve().parents[2] / "build" / "windows"))
+        prefix = os.environ.get("OV_WINE_PREFIX", str(Path(native_dir) / "wine-prefix"))
+        return WineTarget(windows_dir, prefix, os.environ.get("OV_BOXRUNNER"))
+    raise ValueError(f"unknown target {name!r}")
+
+
+class TargetTestCase(unittest.TestCase):
+    """A test run on the target chosen on the command line (see main)."""
+
+    target = None
+
+    def setUp(self):
+        self.target.begin()
+        self.addCleanup(self.target.end)
+
+
+def main(needs=("native", "windows")):
+    """Runs the script's tests on the target given by --target (one of
+    needs). A Windows target that cannot run here skips the whole script."""
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--target", choices=needs, default=needs[0])
+    options, rest = parser.parse_known_args()
+    target = make_target(options.target)
+    reason = target.unavailable()
+    if reason:
+        skip_or_fail(reason)
+    TargetTestCase.target = target
+    program = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2)
+    sys.exit(0 if program.result.wasSuccessful() else 1)

@@ -1,0 +1,273 @@
+"""ovini on Linux and ovini.exe under Wine, given the same calls.
+
+Every step runs on both targets, each in its own fresh Windows directory;
+their outputs, exit statuses, the bytes of the files touched and the names
+of the files in the Windows directory must be equal.
+
+Where Windows and Wine are known to differ, the steps say which one the
+Linux layer follows:
+- A write to a file with odd lines: Windows changes only the lines it
+  touches; Wine rewrites the whole file (CRLF everywhere, blanks trimmed,
+  blank lines dropped, "[ Setup ]" made "[Setup]"). The Linux layer follows
+  Windows, so the native bytes are checked against what Windows writes, and
+  Wine's rewrite is asserted separately; both must read back the same.
+- A delete in a missing file: Windows leaves an empty file; Wine creates
+  nothing. Both return 1. The Linux layer follows Wine here on purpose (no
+  stray files), so both targets are held to creating nothing.
+"""
+
+import sys
+import unittest
+from pathlib import Path
+
+import harness
+
+FILE = "ovini-case.ini"
+
+
+class OviniComparisonTest(unittest.TestCase):
+    native = None
+    wine = None
+
+    def setUp(self):
+        for target in (self.native, self.wine):
+            target.begin()
+            self.addCleanup(target.end)
+
+    # -- Helpers -------------------------------------------------------------
+
+    def files_of(self, target):
+        """Names of the files that the test made in the Windows directory.
+        win.ini is left out: the prefix always has one; tests that use it
+        compare its bytes."""
+        names = {entry.name for entry in target.windows_dir.iterdir() if entry.is_file()}
+        if target is self.wine:
+            pristine = set((target.prefix / harness.PRISTINE_LISTING).read_text().splitlines())
+            names -= pristine
+        return {name for name in names if name.lower() != "win.ini"}
+
+    def seed(self, name, data):
+        for target in (self.native, self.wine):
+            target.write_file(name, data)
+
+    def ovini(self, *arguments, files=(FILE,), same_bytes=True):
+        """Runs one ovini call on both targets and compares what it did.
+
+        Returns the native output. With same_bytes false, the files are
+        returned for the caller to judge instead of being compared."""
+        label = "ovini " + " ".join(arguments)
+        native = self.native.run_tool("ovini", arguments)
+        wine = self.wine.run_tool("ovini", arguments)
+        self.assertEqual(native.stderr, b"", f"{label}: native: {native}")
+        self.assertEqual((native.status, native.stdout), (wine.status, wine.stdout), label)
+        self.assertEqual(self.files_of(self.native), self.files_of(self.wine), label)
+        contents = {name: (self.native.read_file(name), self.wine.read_file(name)) for name in files}
+        if same_bytes:
+            for name, (native_bytes, wine_bytes) in contents.items():
+                self.assertEqual(native_bytes, wine_bytes, f"{label}: {name}")
+        return native.stdout if same_bytes else (native.stdout, contents)
+
+    def get(self, *arguments, file=FILE):
+        return self.ovini("get", file, *arguments, files=())
+
+    def assert_reads(self, reads, file=FILE):
+        """reads: (section, key, expected output) rows, read with the default
+        "dflt". Both targets must give the expected output."""
+        for section, key, expected in reads:
+            self.assertEqual(self.get(section, key, "dflt", file=file), expected, f"{section}/{key}")
+
+    # -- Writes that build a file up, and reads at the buffer boundaries ------
+
+    def test_create_read_add_replace_delete(self):
+        self.assertEqual(self.ovini("set", FILE, "Setup", "Path", "C:\\Games\\Orvane"), b"1\n")
+        self.assertEqual(self.native.read_file(FILE), b"[Setup]\r\nPath=C:\\Games\\Orvane\r\n")
+
+        # 15 bytes: size 15 cuts one, 16 fits exactly, 17 has room to spare.
+        self.assertEqual(self.get("Setup", "Path"), b"15\tC:\\Games\\Orvane\n")
+        self.assertEqual(self.get("Setup", "Path", "none", "1"), b"0\t\n")
+        self.assertEqual(self.get("Setup", "Path", "none", "15"), b"14\tC:\\Games\\Orvan\n")
+        self.assertEqual(self.get("Setup", "Path", "none", "16"), b"15\tC:\\Games\\Orvane\n")
+        self.assertEqual(self.get("Setup", "Path", "none", "17"), b"15\tC:\\Games\\Orvane\n")
+        self.assertEqual(self.get("Setup", "Path", "none", "0"), b"0\t\n")
+        self.get("Setup", "Missing", "0123456789AB", "10")
+        self.get("Setup", "Missing", "none  ")
+        self.get("Setup", "Missing")
+        self.get("Absent", "Path", "none")
+        # Names match in any letter case.
+        self.assertEqual(self.get("SETUP", "path"), b"15\tC:\\Games\\Orvane\n")
+
+        # One pair of matching outer quotes is removed, blanks inside kept.
+        self.ovini("set", FILE, "Setup", "Quoted", '"  a b  "')
+        self.assertEqual(self.get("Setup", "Quoted"), b"7\t  a b  \n")
+        self.ovini("set", FILE, "Setup", "Single", "'x'")
+        self.ovini("set", FILE, "Setup", "Unpaired", '"C:\\X')
+        self.ovini("set", FILE, "Setup", "Mixed", "\"abc'")
+        self.ovini("set", FILE, "Setup", "Empty", '""')
+        self.ovini("set", FILE, "Setup", "Nothing", "")
+        self.assert_reads([("Setup", "Single", b"1\tx\n"), ("Setup", "Unpaired", b"5\t\"C:\\X\n"),
+                           ("Setup", "Mixed", b"5\t\"abc'\n"), ("Setup", "Empty", b"0\t\n"),
+                           ("Setup", "Nothing", b"0\t\n")])
+
+        # A new section goes at the end, with no blank line before it.
+        self.ovini("set", FILE, "Other", "Key", "v")
+        # A new key goes after the last key of its section.
+        self.ovini("set", FILE, "setup", "Mode", "2")
+        # Replacing keeps the key's spelling in the file and its place.
+        self.ovini("set", FILE, "SETUP", "PATH", "D:\\New")
+        self.assertEqual(self.native.read_file(FILE),
+                         b"[Setup]\r\nPath=D:\\New\r\nQuoted=\"  a b  \"\r\nSingle='x'\r\nUnpaired=\"C:\\X\r\n"
+                         b"Mixed=\"abc'\r\nEmpty=\"\"\r\nNothing=\r\nMode=2\r\n[Other]\r\nKey=v\r\n")
+        # The same value again changes nothing.
+        self.ovini("set", FILE, "Setup", "Mode", "2")
+
+        self.ovini("delete", FILE, "Setup", "QUOTED")
+        self.ovini("delete", FILE, "Setup", "NoSuchKey")
+        self.ovini("delete", FILE, "NoSuchSection")
+        # Deleting a section takes its header and every key.
+        self.ovini("delete", FILE, "setup")
+        self.assertEqual(self.native.read_file(FILE), b"[Other]\r\nKey=v\r\n")
+        # The last key of a section leaves the header behind.
+        self.ovini("delete", FILE, "Other", "Key")
+        self.assertEqual(self.native.read_file(FILE), b"[Other]\r\n")
+        self.get("Other", "Key", "gone")
+
+    def test_existing_file_in_other_letter_case_is_used_in_place(self):
+        self.seed("OVINI-CASE.INI", b"[Setup]\r\nPath=x\r\n")
+        self.assert_reads([("Setup", "Path", b"1\tx\n")])
+        self.ovini("set", FILE, "Setup", "Path", "y", files=("OVINI-CASE.INI",))
+        self.assertEqual(self.files_of(self.native), {"OVINI-CASE.INI"})
+        self.assertEqual(self.native.read_file("OVINI-CASE.INI"), b"[Setup]\r\nPath=y\r\n")
+
+    # -- WIN.INI ---------------------------------------------------------------
+
+    def test_win_ini_publish_and_withdraw(self):
+        before = b"[mail]\r\nmapi=1\r\n"
+        self.seed("win.ini", before)
+        files = ("win.ini",)
+        self.assertEqual(self.ovini("set", "win.ini", "Orvane55", "LIGNEDECOMMANDE", "OVTST552.EXE /T", files=files),
+                         b"1\n")
+        self.assertEqual(self.native.read_win_ini(), before + b"[Orvane55]\r\nLIGNEDECOMMANDE=OVTST552.EXE /T\r\n")
+        self.assertEqual(self.get("ORVANE55", "lignedecommande", file="WIN.INI"), b"15\tOVTST552.EXE /T\n")
+        self.ovini("delete", "WIN.INI", "Orvane55", "LIGNEDECOMMANDE", files=files)
+        self.assertEqual(self.native.read_win_ini(), before + b"[Orvane55]\r\n")
+        # The next start writes the key right under the header it left.
+        self.ovini("set", "Win.Ini", "Orvane55", "LIGNEDECOMMANDE", "", files=files)
+        self.assertEqual(self.native.read_win_ini(), before + b"[Orvane55]\r\nLIGNEDECOMMANDE=\r\n")
+        self.ovini("delete", "win.ini", "Orvane55", files=files)
+        self.assertEqual(self.native.read_win_ini(), before)
+        # win.ini is not a private file of the same name elsewhere.
+        self.assertNotIn("ovini-case.ini", self.files_of(self.native))
+
+    # -- Reads of a hand-written file --------------------------------------------
+
+    def test_reads_of_hand_written_lines(self):
+        self.seed(FILE, b"; comment\r\nStray=1\r\n[Setup]\r\n  Path  =  C:\\X  \r\n\tTab\t=\tt\t\r\n"
+                        b";Hidden=1\r\n#Hash=2\r\nNoEquals\r\nEmpty=\r\nBlanks=   \r\nCafe=Caf\xe9\r\n"
+                        b"Inner=a  b\r\nTwo=a=b\r\nNote=C:\\X ;note\r\nDup=first\r\nDup=second\r\n"
+                        b"[ Spaced ]\r\nk=1\r\n[Broken\r\nk=2\r\n[LF]\nk=lf\n[CR]\rk=cr\r[End]\r\nLast=no break")
+        self.assert_reads([
+            ("Setup", "Path", b"4\tC:\\X\n"),
+            ("Setup", "Tab", b"1\tt\n"),
+            ("Setup", "Hidden", b"4\tdflt\n"),
+            ("Setup", "#Hash", b"1\t2\n"),
+            ("Setup", "NoEquals", b"4\tdflt\n"),
+            ("Setup", "Empty", b"0\t\n"),
+            ("Setup", "Blanks", b"0\t\n"),
+            ("Setup", "Cafe", b"4\tCaf\xe9\n"),
+            ("Setup", "Inner", b"4\ta  b\n"),
+            ("Setup", "Two", b"3\ta=b\n"),
+            ("Setup", "Note", b"10\tC:\\X ;note\n"),
+            ("Setup", "Dup", b"5\tfirst\n"),
+            ("Setup", "Stray", b"4\tdflt\n"),
+            ("Spaced", "k", b"1\t1\n"),
+            ("LF", "k", b"2\tlf\n"),
+            ("CR", "k", b"2\tcr\n"),
+            ("End", "Last", b"8\tno break\n"),
+        ])
+
+    # -- Writes to a hand-written file (Windows keeps the untouched lines) --------
+
+    ODD = (b"; settings written by hand\r\n\r\n[ Setup ]\r\n  Path  =  C:\\X  \r\n\t#Note = hash \r\nMode=2\r\n"
+           b"[Other]\nKey = v\nFlag\nLast=1\n")
+    ODD_READS = [("Setup", "Path"), ("Setup", "#Note"), ("Setup", "Mode"), ("Setup", "New"), ("Other", "Key"),
+                 ("Other", "Flag"), ("Other", "Last"), ("Other", "Added"), ("Third", "k")]
+
+    def odd_write(self, arguments, windows_bytes):
+        """One write to the odd file: native must give what Windows gives,
+        Wine its rewritten file; both must read back the same values."""
+        _, contents = self.ovini(*arguments, same_bytes=False)
+        native_bytes, wine_bytes = contents[FILE]
+        self.assertEqual(native_bytes, windows_bytes, " ".join(arguments))
+        self.assert_wine_rewrote(wine_bytes)
+        for section, key in self.ODD_READS:
+            self.get(section, key, "dflt")
+
+    def assert_wine_rewrote(self, data):
+        self.assertTrue(data.endswith(b"\r\n"), data)
+        lines = data[:-2].split(b"\r\n")
+        for line in lines:
+            self.assertNotIn(b"\n", line, data)
+            self.assertNotEqual(line, b"", f"Wine kept a blank line: {data!r}")
+            self.assertEqual(line, line.strip(), data)
+        self.assertIn(b"[Setup]", lines)
+        self.assertIn(b"Path=C:\\X", lines)
+
+    def test_writes_to_hand_written_lines_change_only_those_lines(self):
+        self.seed(FILE, self.ODD)
+        expected = self.ODD.replace(b"Mode=2\r\n", b"Mode=3\r\n")
+        self.odd_write(("set", FILE, "Setup", "Mode", "3"), expected)
+        expected = expected.replace(b"Mode=3\r\n", b"Mode=3\r\nNew=1\r\n")
+        self.odd_write(("set", FILE, "Setup", "New", "1"), expected)
+        # New lines end in CRLF, whatever the lines around them use.
+        expected = expected + b"Added=yes\r\n"
+        self.odd_write(("set", FILE, "Other", "Added", "yes"), expected)
+        expected = expected.replace(b"Key = v\n", b"")
+        self.odd_write(("delete", FILE, "Other", "Key"), expected)
+        self.odd_write(("set", FILE, "Third", "k", "v"), expected + b"[Third]\r\nk=v\r\n")
+        self.odd_write(("delete", FILE, "Third"), expected)
+
+    def test_new_section_after_a_last_line_without_break(self):
+        self.seed(FILE, b"[Setup]\r\nPath=x")
+        self.ovini("set", FILE, "New", "k", "v")
+        self.assertEqual(self.native.read_file(FILE), b"[Setup]\r\nPath=x\r\n[New]\r\nk=v\r\n")
+
+    # -- Deletes in a missing file -------------------------------------------------
+
+    def test_delete_in_missing_file_returns_1_and_creates_nothing(self):
+        # Windows would leave an empty file behind; Wine and our layer do not.
+        self.assertEqual(self.ovini("delete", "gone1.ini", "Setup", "Path", files=("gone1.ini",)), b"1\n")
+        self.assertEqual(self.ovini("delete", "gone2.ini", "Setup", files=("gone2.ini",)), b"1\n")
+        self.assertEqual(self.files_of(self.native), set())
+
+    # -- The tool's own arguments ------------------------------------------------
+
+    def test_wrong_usage_exits_2_on_both(self):
+        for arguments in ((), ("get", FILE, "Setup"), ("set", FILE, "Setup", "Key"), ("delete", FILE),
+                          ("get", FILE, "Setup", "Key", "d", "12x"), ("remove", FILE, "Setup")):
+            native = self.native.run_tool("ovini", arguments)
+            wine = self.wine.run_tool("ovini", arguments)
+            for result in (native, wine):
+                self.assertEqual(result.status, 2, result)
+                self.assertEqual(result.stdout, b"", result)
+                self.assertIn(b"usage:", result.stderr, result)
+        self.assertEqual(self.files_of(self.native), set())
+
+
+def main():
+    native = harness.make_target("native")
+    wine = harness.make_target("windows")
+    reason = wine.unavailable()
+    if reason:
+        harness.skip_or_fail(reason)
+    missing = native.missing_programs(native.tool("ovini"))
+    if missing:
+        print(f"FAILED: the native build lacks {', '.join(missing)}", file=sys.stderr)
+        sys.exit(1)
+    OviniComparisonTest.native = native
+    OviniComparisonTest.wine = wine
+    program = unittest.main(exit=False, verbosity=2)
+    sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
