@@ -33,6 +33,7 @@ from pathlib import Path
 SKIP_STATUS = 77
 # No run may hang a test: the program is killed and the test fails.
 RUN_TIMEOUT_SECONDS = 60
+SERVER_LINGER_SECONDS = 60
 
 SETTINGS_FILE = "Orvane.ini"
 ENGINE_LIBRARY = "OV553KRN.DLL"
@@ -66,6 +67,15 @@ def wine_environment(prefix):
     # No Mono or Gecko installer may pop up while the prefix is updated.
     environment["WINEDLLOVERRIDES"] = "mscoree,mshtml="
     return environment
+
+
+def start_lingering_server(prefix):
+    """Starts the prefix's wineserver so that it outlives each program, which
+    saves every run the start-up of a new one. It ends a minute after the
+    last program (or when killed). Call it while no server runs."""
+    subprocess.run(["wineserver", f"-p{SERVER_LINGER_SECONDS}"], env=wine_environment(prefix),
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60,
+                   check=False)
 
 
 def settings_bytes(sections):
@@ -194,10 +204,12 @@ class Target:
             shutil.copy2(self.engine_library, folder / ENGINE_LIBRARY)
         return folder
 
-    def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS):
+    def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS, answer_boxes=True):
         """Runs the launcher staged in folder, with folder as the current
         directory. environment adds to (or, with None values, removes from)
-        the environment of this process, which the program receives."""
+        the environment of this process, which the program receives. Message
+        boxes end up as "CAPTION: TEXT" lines on standard error; under Wine,
+        answer_boxes false leaves them open, so a box blocks the run."""
         raise NotImplementedError
 
     def run_tool(self, name, arguments, environment=None, cwd=None, timeout=RUN_TIMEOUT_SECONDS):
@@ -266,7 +278,9 @@ class NativeTarget(Target):
         base["WINDIR"] = str(self._windows_dir)
         return self._merged(base, environment)
 
-    def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS):
+    def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS, answer_boxes=True):
+        # The Linux layer writes a box to standard error and waits only for a
+        # person at a terminal; standard input is never one here.
         argv = [str(Path(folder) / self.launcher_name), *arguments]
         return self._run(argv, self._environment(environment), folder, timeout)
 
@@ -336,12 +350,13 @@ class WineTarget(Target):
     def _environment(self, environment):
         return self._merged(wine_environment(self.prefix), environment)
 
-    def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS):
+    def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS, answer_boxes=True):
         # boxrunner starts the launcher, writes each message box it shows to
         # standard error as "CAPTION: TEXT" and closes it, and passes the
         # launcher's exit status on.
         program = self.path_text(Path(folder) / self.launcher_name)
-        argv = [self.wine, str(self.boxrunner), program, *arguments]
+        runner = [str(self.boxrunner)] if answer_boxes else []
+        argv = [self.wine, *runner, program, *arguments]
         return self._run(argv, self._environment(environment), folder, timeout)
 
     def run_tool(self, name, arguments, environment=None, cwd=None, timeout=RUN_TIMEOUT_SECONDS):
@@ -349,8 +364,12 @@ class WineTarget(Target):
         return self._run(argv, self._environment(environment), cwd or self.scratch, timeout)
 
     def _after_timeout(self):
-        # Whatever the killed command left running in the test prefix.
-        subprocess.run(["wineserver", "-k"], env=wine_environment(self.prefix), timeout=30, check=False)
+        # Whatever the killed command left running in the test prefix, and a
+        # new server for the tests that follow.
+        environment = wine_environment(self.prefix)
+        subprocess.run(["wineserver", "-k"], env=environment, timeout=30, check=False)
+        subprocess.run(["wineserver", "-w"], env=environment, timeout=60, check=False)
+        start_lingering_server(self.prefix)
 
 
 def make_target(name):

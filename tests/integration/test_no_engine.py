@@ -104,6 +104,19 @@ class NoEngineTest(harness.TargetTestCase):
         self.assert_one_engine_box(result)
         self.assertEqual(self.target.read_win_ini(), b"[Orvane55]\r\nLIGNEDECOMMANDE=new\r\n[mail]\r\nmapi=1\r\n")
 
+    def test_unanswered_box_blocks_until_the_run_is_killed(self):
+        if self.target.name != "windows":
+            self.skipTest("only a Windows box waits for an answer")
+        self.target.write_file("win.ini", WIN_INI_BEFORE)
+        request = self.target.write_request({"TEST": {"LIGNEDECOMMANDE": "x", "COMMANDE": "EDITEUR"}})
+        folder = self.target.stage_launcher(with_engine=False)
+        with self.assertRaisesRegex(AssertionError, "did not end within 5 s"):
+            self.target.run_launcher(folder, timeout=5, answer_boxes=False)
+        # The launcher had got as far as the first command when it was killed.
+        self.assertEqual(self.target.read_win_ini(), published(b"x"))
+        self.assertEqual(self.target.read_settings(), request)
+        # Nothing of the killed run is left to disturb the next one.
+        self.assert_one_engine_box(self.run_without_engine())
 
 if __name__ == "__main__":
     harness.main()

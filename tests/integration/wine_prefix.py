@@ -20,7 +20,6 @@ from pathlib import Path
 import harness
 
 BOOT_TIMEOUT_SECONDS = 300
-SERVER_LINGER_SECONDS = 60
 
 
 def run(argv, environment, timeout=120):
@@ -78,10 +77,7 @@ def setup(prefix):
     # The desktop process picks its driver when it starts: let the one that
     # may have started without a driver end first.
     run(["wineserver", "-w"], environment)
-    # A server that outlives each program saves every test the start-up of a
-    # new one; it ends a minute after the last program, or at stop.
-    subprocess.run(["wineserver", f"-p{SERVER_LINGER_SECONDS}"], env=environment, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=False)
+    harness.start_lingering_server(prefix)
 
     windows = prefix / "drive_c" / "windows"
     shutil.copyfile(windows / "win.ini", prefix / harness.PRISTINE_WIN_INI)
