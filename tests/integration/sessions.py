@@ -103,6 +103,8 @@ class SessionTestCase(harness.TargetTestCase):
         script_path = self.target.scratch / SCRIPT_NAME
         script_path.write_bytes(script.encode("cp1252") if isinstance(script, str) else script)
         transcript_path = self.target.scratch / TRANSCRIPT_NAME
+        if transcript_path.exists():
+            transcript_path.unlink()
         folder = self.target.stage_launcher(with_engine=engine is None)
         if engine is not None:
             (folder / harness.ENGINE_LIBRARY).write_bytes(engine.read_bytes())
