@@ -1,0 +1,40 @@
+// What ovrun needs of its system beyond the settings files, which go through
+// the platform layer like the launcher's: paths, starting the launcher and
+// waiting for it, and writing text to the terminal. One file per target.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// The launcher's file name on this target.
+extern const char kLauncherFileName[];
+// True where '\' separates path components as '/' does.
+extern const bool kBackslashIsSeparator;
+
+// The absolute form of path; empty when it cannot be had (on Linux the path
+// must exist: symbolic links are resolved).
+std::string AbsolutePath(const std::string& path);
+std::string CurrentDirectoryPath();
+bool IsDirectory(const std::string& path);
+bool IsRegularFile(const std::string& path);
+// Where a settings file named without a directory lives, for messages.
+std::string WindowsDirectoryPath();
+
+struct LauncherEnd {
+    bool Started = false; // false: Failure says why it could not be started
+    bool Exited = false;  // it ended through exit with Status (else a signal)
+    int Status = 0;       // the exit status, or the signal's number
+    std::string Failure;
+};
+
+// Starts the program at path with commandLine as its command line (on
+// Linux, with path as its only argument), inheriting the standard handles,
+// the environment and the current directory, and waits until it ends.
+// Interrupts from the terminal go to the launcher; ovrun waits on.
+LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine);
+
+// Puts standard output in the mode WriteText expects.
+void PrepareOutput();
+// Writes UTF-8 text to the stream: bytes as they are, except that a Windows
+// console gets the characters through the console's Unicode interface.
+void WriteText(std::FILE* stream, const std::string& utf8);

@@ -1,0 +1,108 @@
+// Windows: full path names and attributes, CreateProcessA and
+// WaitForSingleObject, and the console's Unicode output.
+#include "host.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <vector>
+#include <windows.h>
+
+const char kLauncherFileName[] = "OVTST552.EXE";
+const bool kBackslashIsSeparator = true;
+
+std::string AbsolutePath(const std::string& path)
+{
+    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return "";
+    std::vector<char> buffer(needed);
+    const DWORD length = GetFullPathNameA(path.c_str(), needed, buffer.data(), nullptr);
+    if (length == 0 || length >= needed) return "";
+    return std::string(buffer.data(), length);
+}
+
+std::string CurrentDirectoryPath()
+{
+    const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+    if (needed == 0) return "";
+    std::vector<char> buffer(needed);
+    const DWORD length = GetCurrentDirectoryA(needed, buffer.data());
+    if (length == 0 || length >= needed) return "";
+    return std::string(buffer.data(), length);
+}
+
+bool IsDirectory(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string WindowsDirectoryPath()
+{
+    char buffer[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) return "";
+    return std::string(buffer, length);
+}
+
+// Ctrl+C reaches every process of the console; ovrun waits on for the
+// launcher (a GUI program, which does not get it) to end.
+static BOOL WINAPI IgnoreInterrupt(DWORD) { return TRUE; }
+
+LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine)
+{
+    LauncherEnd end;
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    // CreateProcessA may write into the command line.
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        end.Failure = "CreateProcess failed with error " + std::to_string(GetLastError());
+        return end;
+    }
+    end.Started = true;
+    SetConsoleCtrlHandler(IgnoreInterrupt, TRUE);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    SetConsoleCtrlHandler(IgnoreInterrupt, FALSE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    end.Exited = true;
+    end.Status = static_cast<int>(status);
+    return end;
+}
+
+// Redirected output gets the UTF-8 bytes exactly; the C runtime must not
+// turn "\n" into "\r\n" behind them.
+void PrepareOutput()
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+
+void WriteText(std::FILE* stream, const std::string& utf8)
+{
+    std::fflush(stream);
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        const int count = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+        if (count > 0) {
+            std::vector<wchar_t> wide(count);
+            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), count);
+            DWORD written = 0;
+            if (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(count), &written, nullptr)) return;
+        }
+    }
+    std::fwrite(utf8.data(), 1, utf8.size(), stream);
+    std::fflush(stream);
+}

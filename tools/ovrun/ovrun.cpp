@@ -1,0 +1,190 @@
+// ovrun: asks the launcher for a test from the command line, the way the
+// product's editor does, and prints the error report it leaves behind.
+//
+// It writes the request into section TEST of Orvane.ini (LIGNEDECOMMANDE,
+// COMMANDE=EDITEUR, REPEXE, REPCOURANT, PARAM1, PARAM2) after removing the
+// report of an earlier run, starts the launcher, waits for it, and reads the
+// report back: one compiler-style line (or, with --json, one object) when
+// it holds a runtime error. The settings file is reached through the same
+// platform layer as the launcher's.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "arguments.h"
+#include "host.h"
+#include "platform.h"
+#include "report.h"
+
+namespace {
+
+const char kSettingsFile[] = "Orvane.ini";
+const char kTestSection[] = "TEST";
+const char kEditorMarker[] = "EDITEUR";
+
+constexpr int kNoError = 0;
+constexpr int kRuntimeError = 1;
+constexpr int kBadInput = 2;
+constexpr int kLauncherFailed = 3;
+
+int Fail(int status, const std::string& message)
+{
+    WriteText(stderr, "ovrun: " + message + "\n");
+    return status;
+}
+
+// A value of any length: the read is retried with a larger buffer while it
+// fills the one it was given.
+std::string ReadSetting(const char* key)
+{
+    std::vector<char> buffer(512);
+    for (;;) {
+        const uint32_t size = static_cast<uint32_t>(buffer.size());
+        const uint32_t length = OsGetPrivateProfileString(kTestSection, key, "", buffer.data(), size, kSettingsFile);
+        if (length + 1 < size) return std::string(buffer.data(), length);
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+bool WriteSetting(const char* key, const char* value)
+{
+    return OsWritePrivateProfileString(kTestSection, key, value, kSettingsFile) != 0;
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    const size_t end = path.find_last_of(kBackslashIsSeparator ? "/\\" : "/");
+    if (end == std::string::npos) return ".";
+    return WithoutTrailingSeparators(path.substr(0, end + 1), kBackslashIsSeparator);
+}
+
+std::string JoinPath(const std::string& directory, const char* name)
+{
+    const char separator = kBackslashIsSeparator ? '\\' : '/';
+    if (!directory.empty() && (directory.back() == separator || directory.back() == '/')) return directory + name;
+    return directory + separator + name;
+}
+
+// DIR made absolute; empty, after saying why, when it is not a directory.
+std::string ExistingDirectory(const std::string& given, const char* what)
+{
+    const std::string absolute = AbsolutePath(given);
+    if (absolute.empty() || !IsDirectory(absolute)) {
+        Fail(kBadInput, std::string(what) + " '" + given + "' is not a directory");
+        return "";
+    }
+    return WithoutTrailingSeparators(absolute, kBackslashIsSeparator);
+}
+
+std::string OwnDirectory()
+{
+    char path[4096];
+    const uint32_t length = OsGetModuleFileName(OsGetModuleHandle(nullptr), path, sizeof path);
+    if (length == 0 || length + 1 >= sizeof path) return "";
+    return DirectoryOf(std::string(path, length));
+}
+
+std::string SettingsFileWhere()
+{
+    const std::string directory = WindowsDirectoryPath();
+    return directory.empty() ? kSettingsFile : JoinPath(directory, kSettingsFile);
+}
+
+// The earlier run's report goes first, so that nothing of it can be read as
+// this run's; then the request, in the editor's order. On a failed write the
+// request is disarmed again, so that no later start takes it up.
+bool WriteRequest(const std::string& commandLine, const std::string& executableDirectory,
+                  const std::string& testDirectory, const RunOptions& options)
+{
+    for (const char* key : kReportKeys)
+        if (!WriteSetting(key, nullptr)) return false;
+    const bool written =
+        WriteSetting("LIGNEDECOMMANDE", commandLine.c_str()) && WriteSetting("COMMANDE", kEditorMarker) &&
+        WriteSetting("REPEXE", executableDirectory.c_str()) && WriteSetting("REPCOURANT", testDirectory.c_str()) &&
+        WriteSetting("PARAM1", ProgramFlag(options)) && WriteSetting("PARAM2", ModeLetter(options.Kind));
+    if (!written) WriteSetting("COMMANDE", nullptr);
+    return written;
+}
+
+int Run(const RunOptions& options)
+{
+    std::string testDirectory;
+    if (!options.Directory.empty()) {
+        testDirectory = ExistingDirectory(options.Directory, "the test directory");
+        if (testDirectory.empty()) return kBadInput;
+    } else {
+        testDirectory = CurrentDirectoryPath();
+        if (testDirectory.empty()) return Fail(kBadInput, "the current directory cannot be named");
+    }
+
+    std::string launcher;
+    if (!options.Launcher.empty()) {
+        launcher = AbsolutePath(options.Launcher);
+        if (launcher.empty() || !IsRegularFile(launcher))
+            return Fail(kBadInput, "no launcher at '" + options.Launcher + "'");
+    } else {
+        const std::string here = OwnDirectory();
+        launcher = JoinPath(here, kLauncherFileName);
+        if (here.empty() || !IsRegularFile(launcher))
+            return Fail(kBadInput, "no launcher beside ovrun (" + launcher + "); name one with --launcher");
+    }
+
+    std::string executableDirectory = DirectoryOf(launcher);
+    if (!options.ExecutableDirectory.empty()) {
+        executableDirectory = ExistingDirectory(options.ExecutableDirectory, "--exe-dir");
+        if (executableDirectory.empty()) return kBadInput;
+    }
+
+    const std::string commandLine = LauncherCommandLine(launcher);
+    if (!WriteRequest(commandLine, executableDirectory, testDirectory, options))
+        return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
+
+    const LauncherEnd end = RunLauncher(launcher, commandLine);
+    if (!end.Started) {
+        WriteSetting("COMMANDE", nullptr);
+        return Fail(kBadInput, "cannot start the launcher " + launcher + ": " + end.Failure);
+    }
+    // The launcher removes COMMANDE as its last step with the settings file;
+    // one that stopped before (no engine library, for one) left it armed.
+    int status = kNoError;
+    if (ReadSetting("COMMANDE") == kEditorMarker) {
+        WriteSetting("COMMANDE", nullptr);
+        status = Fail(kLauncherFailed, "the launcher did not carry out the request (can it load its engine, "
+                                       "OV553KRN.DLL?)");
+    }
+    if (!end.Exited) {
+        status = Fail(kLauncherFailed, "the launcher was ended by signal " + std::to_string(end.Status));
+    } else if (end.Status != 0) {
+        status = Fail(kLauncherFailed, "the launcher ended with status " + std::to_string(end.Status));
+    }
+
+    ErrorReport report;
+    for (int i = 0; i < kReportKeyCount; ++i)
+        report.Values[i] = ReadSetting(kReportKeys[i]);
+    const bool runtimeError = IsRuntimeError(report);
+    if (options.Json)
+        WriteText(stdout, ReportJson(report));
+    else if (runtimeError)
+        WriteText(stdout, CompilerStyleLine(report));
+    if (status != kNoError) return status;
+    return runtimeError ? kRuntimeError : kNoError;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    PrepareOutput();
+    RunOptions options;
+    std::string error;
+    if (!ParseArguments(argc, argv, &options, &error)) {
+        Fail(kBadInput, error);
+        WriteText(stderr, UsageText());
+        return kBadInput;
+    }
+    if (options.Help) {
+        WriteText(stdout, UsageText());
+        return kNoError;
+    }
+    return Run(options);
+}
