@@ -16,7 +16,8 @@ constexpr size_t kMessageCapacity = 304;
 constexpr size_t kFieldCut = kMessageCapacity - 1;
 // The description fields that are read: line, window, object, message.
 constexpr int kDescriptionFields = 4;
-constexpr size_t kDescriptionCapacity = kDescriptionFields * (kFieldCut + 1);
+// Each field with the separator after it, and the terminator.
+constexpr size_t kDescriptionCapacity = kDescriptionFields * (kFieldCut + 1) + 1;
 
 static char ErrorDescription[kDescriptionCapacity]; // the engine's description, split in place
 static int16_t ErrorLine;                           // line of the error
@@ -65,8 +66,11 @@ static void CopyDescription(const char* source)
             std::memcpy(out, source, length);
             out += length;
         }
-        if (end == nullptr || field + 1 == kDescriptionFields) break;
+        if (end == nullptr) break;
+        // The separator after the last field read is kept: an empty message
+        // with more text after it is an empty message, not a missing one.
         *out++ = ',';
+        if (field + 1 == kDescriptionFields) break;
         source = end + 1;
     }
     *out = '\0';
