@@ -1,0 +1,50 @@
+# Release packages, `cmake --build <dir> --target package`: a flat zip on
+# Windows, a tar.gz on Linux laid out like `cmake --install` (GNU install
+# directories). The stand-in engine never lands beside the launcher: a
+# launcher copied into the product's folder must load the product's engine,
+# and only a deliberate copy puts the stand-in in its place.
+#
+#   Windows zip                 Linux tar.gz / install prefix
+#   OVTST552.EXE                bin/ovtst552
+#   ovini.exe, ovrun.exe        bin/ovini, bin/ovrun
+#   README.md                   share/doc/orvane/README.md
+#   standin/OV553KRN.DLL        lib/orvane/standin/OV553KRN.DLL
+#   standin/README.md           share/doc/orvane/standin/README.md
+include(GNUInstallDirs)
+
+set(OV_RELEASE_VERSION "dev" CACHE STRING "The version named in the release packages' file names")
+
+if(WIN32)
+  set(OV_INSTALL_PROGRAM_DIR .)
+  set(OV_INSTALL_DOC_DIR .)
+  set(OV_INSTALL_STANDIN_DIR standin)
+  set(OV_INSTALL_STANDIN_DOC_DIR standin)
+  set(OV_PACKAGE_SYSTEM windows-i686)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(OV_INSTALL_PROGRAM_DIR ${CMAKE_INSTALL_BINDIR})
+  set(OV_INSTALL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/orvane)
+  set(OV_INSTALL_STANDIN_DIR ${CMAKE_INSTALL_LIBDIR}/orvane/standin)
+  set(OV_INSTALL_STANDIN_DOC_DIR ${OV_INSTALL_DOC_DIR}/standin)
+  set(OV_PACKAGE_SYSTEM linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(CPACK_GENERATOR TGZ)
+endif()
+
+install(TARGETS ovtst552 ovini ovrun RUNTIME DESTINATION ${OV_INSTALL_PROGRAM_DIR})
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${OV_INSTALL_DOC_DIR})
+if(TARGET ovstandin)
+  # The library file alone: not the import library MinGW makes beside it.
+  install(PROGRAMS $<TARGET_FILE:ovstandin> DESTINATION ${OV_INSTALL_STANDIN_DIR})
+  install(FILES ${CMAKE_SOURCE_DIR}/standin/README.md DESTINATION ${OV_INSTALL_STANDIN_DOC_DIR})
+endif()
+
+set(CPACK_PACKAGE_NAME orvane-launcher)
+set(CPACK_PACKAGE_VENDOR Orvane)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "The Orvane test launcher, its settings tools and the stand-in engine")
+set(CPACK_PACKAGE_VERSION ${OV_RELEASE_VERSION})
+set(CPACK_PACKAGE_FILE_NAME orvane-launcher-${OV_RELEASE_VERSION}-${OV_PACKAGE_SYSTEM})
+set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
+# Unpacked where it is to live: no folder named after the package on top.
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)

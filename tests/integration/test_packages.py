@@ -1,0 +1,168 @@
+"""The release packages: each is built from its build (the package target),
+unpacked in a temporary folder, and its programs run from there: the
+launcher with the stand-in copied beside it, the launcher alone (which must
+not find the stand-in the package carries), and ovrun.
+
+Run with --target native (the tar.gz) or --target windows (the zip, under Wine).
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import unittest
+import zipfile
+from pathlib import Path
+
+import harness
+import sessions
+
+BUILD_TIMEOUT_SECONDS = 900
+ENGINE_MISSING_BOX = "ERROR: APPELOV: Init failed"
+
+# Every file of each package, by its path inside it.
+CONTENTS = {
+    "native": {
+        "bin/ovtst552", "bin/ovini", "bin/ovrun",
+        "lib/orvane/standin/OV553KRN.DLL",
+        "share/doc/orvane/README.md", "share/doc/orvane/standin/README.md",
+    },
+    "windows": {
+        "OVTST552.EXE", "ovini.exe", "ovrun.exe", "README.md",
+        "standin/OV553KRN.DLL", "standin/README.md",
+    },
+}
+# Where the launcher is, and the stand-in, inside each package.
+PROGRAM_FOLDER = {"native": "bin", "windows": "."}
+STANDIN = {"native": "lib/orvane/standin/OV553KRN.DLL", "windows": "standin/OV553KRN.DLL"}
+SUFFIX = {"native": ".tar.gz", "windows": ".zip"}
+
+
+def build_package(build_dir):
+    """Runs the package target of build_dir; returns the folder it writes packages to."""
+    process = subprocess.run(["cmake", "--build", str(build_dir), "--target", "package"], stdin=subprocess.DEVNULL,
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=BUILD_TIMEOUT_SECONDS)
+    if process.returncode != 0:
+        raise RuntimeError(f"the package target of {build_dir} failed:\n{process.stdout.decode(errors='replace')}")
+    return Path(build_dir) / "packages"
+
+
+def newest_package(packages, suffix):
+    found = sorted(packages.glob("*" + suffix), key=lambda path: path.stat().st_mtime)
+    if not found:
+        raise RuntimeError(f"no *{suffix} in {packages}")
+    return found[-1]
+
+
+def members(package):
+    """The file paths inside a package (folders left out)."""
+    if package.name.endswith(".zip"):
+        with zipfile.ZipFile(package) as archive:
+            return {info.filename for info in archive.infolist() if not info.is_dir()}
+    with tarfile.open(package) as archive:
+        return {member.name.removeprefix("./") for member in archive.getmembers() if member.isfile()}
+
+
+def unpack(package, destination):
+    if package.name.endswith(".zip"):
+        with zipfile.ZipFile(package) as archive:
+            archive.extractall(destination)
+    else:
+        with tarfile.open(package) as archive:
+            # Python before 3.11.4 has no extraction filters.
+            if hasattr(tarfile, "tar_filter"):
+                archive.extractall(destination, filter="tar")
+            else:
+                archive.extractall(destination)
+
+
+class PackageTest(sessions.SessionTestCase):
+    package = None
+    build_dir = None  # the build the package was made from
+
+    def setUp(self):
+        super().setUp()
+        # A fresh copy of the package for each test, so that nothing one test
+        # copies into it is seen by the next.
+        self.root = self.target.scratch / "unpacked"
+        unpack(self.package, self.root)
+        self.programs = self.root / PROGRAM_FOLDER[self.target.name]
+        self.target.build_dir = self.programs
+
+    def copy_standin_beside_the_launcher(self):
+        shutil.copy2(self.root / STANDIN[self.target.name], self.programs / harness.ENGINE_LIBRARY)
+
+    def run_from_package(self, script):
+        script_path = self.target.scratch / sessions.SCRIPT_NAME
+        script_path.write_bytes(script.encode("cp1252"))
+        transcript_path = self.target.scratch / sessions.TRANSCRIPT_NAME
+        result = self.target.run_launcher(self.programs, environment={
+            "OV_STANDIN_SCRIPT": self.target.path_text(script_path),
+            "OV_STANDIN_TRANSCRIPT": self.target.path_text(transcript_path),
+        })
+        transcript = transcript_path.read_bytes() if transcript_path.exists() else b""
+        return sessions.Session(result, transcript)
+
+    def test_package_holds_the_programs_and_the_standin_apart(self):
+        self.assertEqual(members(self.package), CONTENTS[self.target.name])
+        self.assertFalse((self.programs / harness.ENGINE_LIBRARY).exists())
+        if self.target.name == "native":
+            for program in ("ovtst552", "ovini", "ovrun"):
+                self.assertTrue(os.access(self.programs / program, os.X_OK), program)
+
+    def test_launcher_with_the_standin_copied_beside_it_starts_and_exits(self):
+        self.copy_standin_beside_the_launcher()
+        self.editor_request("X")  # no mode: start-up and exit alone
+        session = self.run_from_package("ENVI,* =>\n")
+        self.assert_clean(session)
+        self.assertEqual(session.events(), ["start result=1", "ENVI,<address>", "stop"])
+        self.assertEqual(session.block_lines()[-1], "block verdict=ok")
+        self.assertNotIn("COMMANDE", dict(self.settings_keys()))
+
+    def test_launcher_alone_does_not_load_the_packaged_standin(self):
+        self.editor_request("X")
+        session = self.run_from_package("ENVI,* =>\n")
+        self.assertEqual(session.status, 0, session.result)
+        self.assertIn(ENGINE_MISSING_BOX, session.result.stderr_lines())
+        self.assertEqual(session.lines, [])
+
+    def test_ovrun_from_the_package_reports_a_failing_window(self):
+        self.copy_standin_beside_the_launcher()
+        script_path = self.target.scratch / sessions.SCRIPT_NAME
+        script_path.write_bytes(b"ENVI,* =>\nOUVRE,* => key=*E*\nOUINON,* => text=\"O\"\n"
+                                b"DFTOCS => text=\"7,FEN,OBJ.INP,Erreur\"\n")
+        environment = {"OV_STANDIN_SCRIPT": self.target.path_text(script_path)}
+        result = self.target.run_tool("ovrun", ["window", self.project_dir()], environment=environment)
+        self.assertEqual(result.status, 1, result)
+        self.assertEqual(result.stdout, b"OBJ.INP:7:0: error: Erreur [window FEN, type 1]\n")
+
+    def test_install_lays_out_the_same_files(self):
+        if self.target.name != "native":
+            self.skipTest("cmake --install runs for the Linux build")
+        prefix = self.target.scratch / "prefix"
+        subprocess.run(["cmake", "--install", str(self.build_dir), "--prefix", str(prefix)],
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=120)
+        installed = {str(path.relative_to(prefix)) for path in prefix.rglob("*") if path.is_file()}
+        self.assertEqual(installed, CONTENTS["native"])
+
+
+def main():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--target", choices=("native", "windows"), default="native")
+    options, rest = parser.parse_known_args()
+    target = harness.make_target(options.target)
+    reason = target.unavailable()
+    if reason:
+        harness.skip_or_fail(reason)
+    PackageTest.build_dir = target.build_dir
+    PackageTest.package = newest_package(build_package(target.build_dir), SUFFIX[options.target])
+    PackageTest.target = target
+    program = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2)
+    sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
