@@ -52,11 +52,14 @@ class WindowsBinaryTest(unittest.TestCase):
     def test_ovini_is_a_32_bit_console_program_importing_system_libraries_only(self):
         self.check_program("ovini.exe", CONSOLE_SUBSYSTEM)
 
+    def test_ovrun_is_a_32_bit_console_program_importing_system_libraries_only(self):
+        self.check_program("ovrun.exe", CONSOLE_SUBSYSTEM)
+
 
 if __name__ == "__main__":
     if OBJDUMP is None:
         harness.skip_or_fail("i686-w64-mingw32-objdump is not installed")
-    missing = [name for name in ("OVTST552.EXE", "ovini.exe") if not (BUILD_DIR / name).is_file()]
+    missing = [name for name in ("OVTST552.EXE", "ovini.exe", "ovrun.exe") if not (BUILD_DIR / name).is_file()]
     if missing:
         harness.skip_or_fail(f"the Windows build in {BUILD_DIR} lacks {', '.join(missing)}")
     program = unittest.main(exit=False, verbosity=2)
