@@ -3,6 +3,7 @@
 // the stand-ins for windows, cursors and brushes, the message box on
 // standard error, and the error mode, files and directories.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,6 +109,38 @@ std::string LibraryPath(void* handle, const std::string& fallback)
     return fallback;
 }
 
+// dlopen maps a library's segments straight from its file, so a file cut
+// short (a copy that did not finish) ends the process with SIGBUS as soon as
+// the loader touches a page past its end. An ELF file of our class whose
+// program headers or loaded segments do not lie inside it is refused as a
+// library that cannot be loaded. Any other file is left to dlopen, which
+// reads its header and refuses it itself.
+bool SegmentsInsideFile(const std::string& path)
+{
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return true;
+    struct stat status;
+    ElfW(Ehdr) header;
+    bool inside = true;
+    if (fstat(descriptor, &status) == 0 && pread(descriptor, &header, sizeof header, 0) == sizeof header &&
+        std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
+        header.e_ident[EI_CLASS] == (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32)) {
+        const uint64_t size = static_cast<uint64_t>(status.st_size);
+        const uint64_t tableSize = static_cast<uint64_t>(header.e_phnum) * sizeof(ElfW(Phdr));
+        inside =
+            header.e_phentsize == sizeof(ElfW(Phdr)) && header.e_phoff <= size && tableSize <= size - header.e_phoff;
+        for (unsigned i = 0; inside && i < header.e_phnum; ++i) {
+            ElfW(Phdr) segment;
+            const off_t at = static_cast<off_t>(header.e_phoff + i * sizeof segment);
+            inside = pread(descriptor, &segment, sizeof segment, at) == sizeof segment &&
+                     (segment.p_type != PT_LOAD ||
+                      (segment.p_offset <= size && segment.p_filesz <= size - segment.p_offset));
+        }
+    }
+    close(descriptor);
+    return inside;
+}
+
 } // namespace
 
 ModuleHandle OsGetModuleHandle(const char* moduleName)
@@ -157,6 +190,9 @@ ModuleHandle OsLoadLibrary(const char* fileName)
             const std::string found = FindEntryIgnoringCase(directory, path);
             if (!found.empty()) path = JoinPath(directory, found);
         }
+        // Only a path names the file dlopen will map; a bare name is left
+        // to the system's search.
+        if (path.find('/') != std::string::npos && !SegmentsInsideFile(path)) return nullptr;
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr) return nullptr;
         // dlopen hands back the same handle for a library already loaded and
