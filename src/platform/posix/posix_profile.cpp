@@ -11,12 +11,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform.h"
 #include "posix_faults.h"
 #include "posix_no_throw.h"
 #include "posix_paths.h"
+#include "posix_profile_cache.h"
 #include "posix_profile_text.h"
 
 namespace {
@@ -245,6 +249,129 @@ bool ReplaceFile(const std::string& path, int existing, const struct stat& statu
     return false;
 }
 
+// --- The read cache -------------------------------------------------------
+// The launcher reads one file a dozen times in a row: the last few files
+// read are kept split into lines, so that those reads cost one read and one
+// parse. Changes that others make are still seen by the next call, as the
+// real functions see them: every call checks the file again. An entry is
+// used without reading the file only when the file has the identity it was
+// read with (device, inode, size, modification and change times to the
+// nanosecond) and those times were already in the past when it was read,
+// so that any later change, even one of the same size within the same
+// second, gives the file other times. Otherwise the file is read again, and
+// parsed again only when its bytes changed.
+
+struct FileIdentity {
+    dev_t Device;
+    ino_t Inode;
+    off_t Size;
+    timespec Modified;
+    timespec Changed;
+};
+
+FileIdentity IdentityOf(const struct stat& status)
+{
+    return {status.st_dev, status.st_ino, status.st_size, status.st_mtim, status.st_ctim};
+}
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b)
+{
+    return a.Device == b.Device && a.Inode == b.Inode && a.Size == b.Size && SameTime(a.Modified, b.Modified) &&
+           SameTime(a.Changed, b.Changed);
+}
+
+// The clock the kernel stamps files with: a change made from now on gets a
+// time no earlier than this one.
+timespec FileClockNow()
+{
+    timespec now;
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0) {
+        now.tv_sec = 0;
+        now.tv_nsec = 0;
+    }
+    return now;
+}
+
+// True when both of the file's times lie before `now` by more than its
+// clock's step. Times without nanoseconds come from a file system that
+// counts whole seconds (two for FAT); the others may count in steps of up
+// to milliseconds.
+bool TimesSettled(const FileIdentity& identity, const timespec& now)
+{
+    const bool wholeSeconds = identity.Modified.tv_nsec == 0 && identity.Changed.tv_nsec == 0;
+    const long long margin = wholeSeconds ? 2000000000LL : 10000000LL;
+    const auto nanoseconds = [](const timespec& t) {
+        return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+    };
+    const long long limit = nanoseconds(now) - margin;
+    return nanoseconds(identity.Modified) < limit && nanoseconds(identity.Changed) < limit;
+}
+
+struct CachedProfile {
+    std::string Path;      // the file as on disk
+    FileIdentity Identity; // as it was when last read
+    bool Settled;          // its times lay in the past when it was read
+    uint64_t LastUse;      // for eviction: the least recently used goes
+    ProfileIndex Index;    // its bytes, split into lines
+};
+
+constexpr size_t kCachedProfileCount = 4;
+
+struct ProfileCacheRecord {
+    std::mutex Lock; // the profile procedures may be called from several threads
+    std::unique_ptr<CachedProfile> Entries[kCachedProfileCount];
+    uint64_t Uses = 0;
+};
+
+ProfileCacheRecord& ProfileCache()
+{
+    static ProfileCacheRecord cache;
+    return cache;
+}
+
+CachedProfile* FindCached(const std::string& path)
+{
+    for (auto& entry : ProfileCache().Entries) {
+        if (entry != nullptr && entry->Path == path) return entry.get();
+    }
+    return nullptr;
+}
+
+CachedProfile* NewCached(const std::string& path)
+{
+    ProfileCacheRecord& cache = ProfileCache();
+    std::unique_ptr<CachedProfile>* slot = &cache.Entries[0];
+    for (auto& entry : cache.Entries) {
+        if (entry == nullptr) {
+            slot = &entry;
+            break;
+        }
+        if (entry->LastUse < (*slot)->LastUse) slot = &entry;
+    }
+    *slot = std::make_unique<CachedProfile>();
+    (*slot)->Path = path;
+    return slot->get();
+}
+
+// Forgets the file at path, and any other name of the same file.
+void DropCached(const std::string& path, const struct stat* status)
+{
+    for (auto& entry : ProfileCache().Entries) {
+        if (entry == nullptr) continue;
+        if (entry->Path == path ||
+            (status != nullptr && entry->Identity.Device == status->st_dev && entry->Identity.Inode == status->st_ino))
+            entry.reset();
+    }
+}
+
+CachedProfile* Used(CachedProfile* entry)
+{
+    entry->LastUse = ++ProfileCache().Uses;
+    return entry;
+}
+
 enum class ProfileEdit { SetValue, DeleteKey, DeleteSection };
 
 bool ApplyEdit(ProfileEdit edit, std::string* text, const char* section, const char* key, const char* value)
@@ -304,24 +431,71 @@ int32_t WriteProfile(const char* fileName, const char* section, const char* key,
     int32_t result = 1;
     // When nothing changes (the same value, a missing key or section) the
     // file is not rewritten.
-    if (ApplyEdit(edit, &bytes, section, key, value))
+    if (ApplyEdit(edit, &bytes, section, key, value)) {
+        // Even a failed replacement may have touched the file.
+        {
+            std::lock_guard<std::mutex> guard(ProfileCache().Lock);
+            DropCached(path, existing >= 0 ? &status : nullptr);
+        }
         result = ReplaceFile(path, existing, status, oldBytes, bytes) ? 1 : 0;
+    }
     if (existing >= 0) close(existing);
     return result;
 }
 
-// The file's bytes; false when it is missing or cannot be read, which a read
-// treats as an empty file.
-bool LoadProfile(const char* fileName, std::string* bytes)
+// The file split into lines, from the cache when the file has not changed;
+// null when it is missing or cannot be read, which a read treats as an
+// empty file. Called with the cache's lock held; the index stays valid
+// while it is held.
+const ProfileIndex* ReadProfileIndex(const char* fileName)
 {
     ProfileLocation location;
-    if (!LocateProfile(fileName, &location) || !IsDirectory(location.Directory)) return false;
+    if (!LocateProfile(fileName, &location)) return nullptr;
+    // The usual case, the exact name of a regular file, takes one lstat.
+    const std::string exactPath = JoinPath(location.Directory, location.Name);
+    struct stat status;
+    if (lstat(exactPath.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        CachedProfile* entry = FindCached(exactPath);
+        if (entry != nullptr && entry->Settled && SameIdentity(entry->Identity, IdentityOf(status)))
+            return &Used(entry)->Index;
+    }
+
+    if (!IsDirectory(location.Directory)) return nullptr;
     DirectoryLock lock(location.Directory, LOCK_SH);
-    const int descriptor = open(PathOnDisk(location).c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) return false;
-    const bool read = ReadAll(descriptor, bytes);
+    const std::string path = PathOnDisk(location);
+    // Taken before the file's status: a change after it stamps a later time.
+    const timespec now = FileClockNow();
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        DropCached(path, nullptr);
+        return nullptr;
+    }
+    CachedProfile* entry = FindCached(path);
+    const bool known = fstat(descriptor, &status) == 0;
+    if (known && entry != nullptr && entry->Settled && SameIdentity(entry->Identity, IdentityOf(status))) {
+        close(descriptor);
+        return &Used(entry)->Index;
+    }
+    std::string bytes;
+    if (known && status.st_size > 0) bytes.reserve(static_cast<size_t>(status.st_size));
+    const bool read = ReadAll(descriptor, &bytes);
     close(descriptor);
-    return read;
+    if (!read) {
+        DropCached(path, nullptr);
+        return nullptr;
+    }
+    ++ProfileCacheStatistics.FileReads;
+    if (entry == nullptr) entry = NewCached(path);
+    entry->Settled = false;
+    if (entry->Index.Bytes() != bytes) {
+        entry->Index.Assign(std::move(bytes));
+        ++ProfileCacheStatistics.Parses;
+    }
+    // Without a status the entry is never trusted unread.
+    std::memset(&entry->Identity, 0, sizeof entry->Identity);
+    if (known) entry->Identity = IdentityOf(status);
+    entry->Settled = known && TimesSettled(entry->Identity, now);
+    return &Used(entry)->Index;
 }
 
 // Copies text cut to size-1 bytes and its NUL; returns the bytes copied. An
@@ -356,6 +530,16 @@ uint32_t CopyNameList(const std::string& list, char* buffer, uint32_t size)
 
 } // namespace
 
+ProfileCacheStatisticsRecord ProfileCacheStatistics;
+
+void DropProfileCacheForTests()
+{
+    ProfileCacheRecord& cache = ProfileCache();
+    std::lock_guard<std::mutex> guard(cache.Lock);
+    for (auto& entry : cache.Entries)
+        entry.reset();
+}
+
 uint32_t OsGetPrivateProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
                                    uint32_t size, const char* fileName)
 {
@@ -363,15 +547,17 @@ uint32_t OsGetPrivateProfileString(const char* section, const char* key, const c
     if (buffer == nullptr || size == 0) return 0;
     buffer[0] = '\0';
     return WithoutExceptions(0u, [&] {
-        std::string text;
+        std::lock_guard<std::mutex> guard(ProfileCache().Lock);
         // A null file name means WIN.INI. A missing file reads as an empty
         // one: the default comes back.
-        if (!LoadProfile(fileName != nullptr ? fileName : kWinIniName, &text)) text.clear();
-        if (section == nullptr || key == nullptr) return CopyNameList(ProfileNameList(text, section), buffer, size);
+        static const ProfileIndex kEmpty;
+        const ProfileIndex* index = ReadProfileIndex(fileName != nullptr ? fileName : kWinIniName);
+        if (index == nullptr) index = &kEmpty;
+        if (section == nullptr || key == nullptr) return CopyNameList(index->NameList(section), buffer, size);
         std::string value;
         // The default is used when the file, the section or the key is
         // missing.
-        if (!FindProfileValue(text, section, key, &value)) value = ProfileDefaultText(defaultText);
+        if (!index->FindValue(section, key, &value)) value = ProfileDefaultText(defaultText);
         return CopyCut(value, buffer, size);
     });
 }

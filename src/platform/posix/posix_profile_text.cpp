@@ -3,6 +3,7 @@
 // observed, a choice that says so).
 #include "posix_profile_text.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "posix_paths.h"
@@ -11,21 +12,7 @@ namespace {
 
 const std::string_view kNewLine = "\r\n";
 
-enum class LineKind {
-    Blank,  // nothing but blanks
-    Header, // [name]
-    Entry,  // name=value
-    Other,  // any other text: a comment, a name without '='
-};
-
-struct ProfileLine {
-    size_t Start;           // offset of the line's first byte
-    size_t TextEnd;         // offset of its line break (the text's end)
-    size_t End;             // offset after its line break; TextEnd for a last line without one
-    LineKind Kind;          // what the text is
-    std::string_view Name;  // header or key name, blanks trimmed; for Other, the trimmed text
-    std::string_view Value; // for Entry: the text after the first '=', blanks trimmed
-};
+using LineKind = ProfileLineKind;
 
 bool IsBlank(char character)
 {
@@ -98,6 +85,8 @@ void Interpret(std::string_view lineText, ProfileLine* line)
 std::vector<ProfileLine> SplitLines(std::string_view text)
 {
     std::vector<ProfileLine> lines;
+    // One allocation for a file of LF or CRLF lines.
+    lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     size_t start = 0;
     while (start < text.size()) {
         size_t textEnd = start;
@@ -165,12 +154,18 @@ std::string NewEntryLine(std::string_view key, std::string_view value)
     return line;
 }
 
-} // namespace
-
-bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key, std::string* value)
+// The first header named section among the header lines listed in headers.
+size_t FindSectionAmong(const std::vector<ProfileLine>& lines, const std::vector<size_t>& headers,
+                        std::string_view section)
 {
-    const std::vector<ProfileLine> lines = SplitLines(text);
-    const size_t header = FindSection(lines, Trim(section));
+    for (const size_t header : headers) {
+        if (EqualIgnoringAsciiCase(lines[header].Name, section)) return header;
+    }
+    return kNone;
+}
+
+bool FindValueInSection(const std::vector<ProfileLine>& lines, size_t header, std::string_view key, std::string* value)
+{
     if (header == kNone) return false;
     const size_t end = SectionEnd(lines, header);
     const std::string_view name = Trim(key);
@@ -183,6 +178,38 @@ bool FindProfileValue(std::string_view text, std::string_view section, std::stri
         }
     }
     return false;
+}
+
+std::string NameListOf(const std::vector<ProfileLine>& lines, size_t header, const char* section)
+{
+    std::string list;
+    if (section == nullptr) {
+        for (const ProfileLine& line : lines) {
+            if (line.Kind == LineKind::Header) {
+                list += line.Name;
+                list += '\0';
+            }
+        }
+        return list;
+    }
+    if (header == kNone) return list;
+    const size_t end = SectionEnd(lines, header);
+    for (size_t i = header + 1; i < end; ++i) {
+        // "name2=" is listed as a key, "name3" is not.
+        if (lines[i].Kind == LineKind::Entry) {
+            list += lines[i].Name;
+            list += '\0';
+        }
+    }
+    return list;
+}
+
+} // namespace
+
+bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key, std::string* value)
+{
+    const std::vector<ProfileLine> lines = SplitLines(text);
+    return FindValueInSection(lines, FindSection(lines, Trim(section)), key, value);
 }
 
 std::string ProfileDefaultText(const char* defaultText)
@@ -201,27 +228,38 @@ std::string ProfileDefaultText(const char* defaultText)
 std::string ProfileNameList(std::string_view text, const char* section)
 {
     const std::vector<ProfileLine> lines = SplitLines(text);
-    std::string list;
-    if (section == nullptr) {
-        for (const ProfileLine& line : lines) {
-            if (line.Kind == LineKind::Header) {
-                list += line.Name;
-                list += '\0';
-            }
+    const size_t header = section != nullptr ? FindSection(lines, Trim(section)) : kNone;
+    return NameListOf(lines, header, section);
+}
+
+void ProfileIndex::Assign(std::string bytes)
+{
+    lines_.clear();
+    headers_.clear();
+    text_ = std::move(bytes);
+    try {
+        lines_ = SplitLines(text_);
+        for (size_t i = 0; i < lines_.size(); ++i) {
+            if (lines_[i].Kind == LineKind::Header) headers_.push_back(i);
         }
-        return list;
+    } catch (...) {
+        // Left empty, the index matches no file's bytes but an empty one's.
+        text_.clear();
+        lines_.clear();
+        headers_.clear();
+        throw;
     }
-    const size_t header = FindSection(lines, Trim(section));
-    if (header == kNone) return list;
-    const size_t end = SectionEnd(lines, header);
-    for (size_t i = header + 1; i < end; ++i) {
-        // "name2=" is listed as a key, "name3" is not.
-        if (lines[i].Kind == LineKind::Entry) {
-            list += lines[i].Name;
-            list += '\0';
-        }
-    }
-    return list;
+}
+
+bool ProfileIndex::FindValue(std::string_view section, std::string_view key, std::string* value) const
+{
+    return FindValueInSection(lines_, FindSectionAmong(lines_, headers_, Trim(section)), key, value);
+}
+
+std::string ProfileIndex::NameList(const char* section) const
+{
+    const size_t header = section != nullptr ? FindSectionAmong(lines_, headers_, Trim(section)) : kNone;
+    return NameListOf(lines_, header, section);
 }
 
 bool SetProfileValue(std::string* text, std::string_view section, std::string_view key, std::string_view value)

@@ -10,6 +10,45 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+enum class ProfileLineKind {
+    Blank,  // nothing but blanks
+    Header, // [name]
+    Entry,  // name=value
+    Other,  // any other text: a comment, a name without '='
+};
+
+// One line of a file's bytes; the views point into those bytes.
+struct ProfileLine {
+    size_t Start;           // offset of the line's first byte
+    size_t TextEnd;         // offset of its line break (the text's end)
+    size_t End;             // offset after its line break; TextEnd for a last line without one
+    ProfileLineKind Kind;   // what the text is
+    std::string_view Name;  // header or key name, blanks trimmed; for Other, the trimmed text
+    std::string_view Value; // for Entry: the text after the first '=', blanks trimmed
+};
+
+// A file's bytes split into lines once, for any number of reads. It owns the
+// bytes its lines point into, so it is neither copied nor moved.
+class ProfileIndex {
+  public:
+    ProfileIndex() = default;
+    ProfileIndex(const ProfileIndex&) = delete;
+    ProfileIndex& operator=(const ProfileIndex&) = delete;
+
+    // Takes the bytes and splits them.
+    void Assign(std::string bytes);
+    const std::string& Bytes() const { return text_; }
+    // FindProfileValue and ProfileNameList over these bytes.
+    bool FindValue(std::string_view section, std::string_view key, std::string* value) const;
+    std::string NameList(const char* section) const;
+
+  private:
+    std::string text_;
+    std::vector<ProfileLine> lines_;
+    std::vector<size_t> headers_; // the header lines' indices, in file order
+};
 
 // True and the value (blanks trimmed, one outer pair of quotes removed) when
 // section/key is in text.
