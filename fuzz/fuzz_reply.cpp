@@ -1,0 +1,111 @@
+// Reply decoding: a run of commands, each answered by an arbitrary reply
+// record, with engine stops and refused starts between them. After every
+// command CommandResult must be what the reply table gives (fields the reply
+// does not set keep their values), the request must be the text then zeros,
+// decoding must leave the engine's bytes alone, and a text over 254
+// characters must never reach the engine.
+//
+// Input, one step after another:
+//   action (1)   low 4 bits 0: stop the engine, nothing else in the step
+//                0x10: the next start is refused
+//                0x20: a kind 5 reply points to a text that follows
+//                0x40: the command is 200 characters longer
+//   length (1)   of the command text, which follows (NUL bytes cut it)
+//   pointer text length (2) and the text, when 0x20
+//   reply (255)  written over the request; a short one leaves the rest
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/command_channel.h"
+#include "engine/engine_loader.h"
+#include "fake_platform.h"
+#include "fuzz_support.h"
+#include "launcher/launch_context.h"
+
+namespace {
+
+constexpr int kMaxSteps = 64;
+
+void RunStep(ByteStream& input, ReferenceResult& expected, int step)
+{
+    const uint8_t action = input.Byte();
+    if ((action & 0x0F) == 0) {
+        StopEngine();
+        return;
+    }
+    const bool refuseStart = (action & 0x10) != 0;
+    const size_t commandLength = input.Byte() + ((action & 0x40) != 0 ? 200 : 0);
+    std::string command = input.Bytes(commandLength);
+    command.resize(command.find('\0') != std::string::npos ? command.find('\0') : command.size());
+    std::string pointed;
+    uint32_t pointedAddress = 0;
+    if (action & 0x20) {
+        pointed = input.Bytes(input.Word());
+        pointed.resize(pointed.find('\0') != std::string::npos ? pointed.find('\0') : pointed.size());
+        pointedAddress = PlaceLowText(pointed);
+    }
+    std::string reply = input.Bytes(kCommandRecordSize);
+    if (pointedAddress != 0 && reply.size() >= 9) std::memcpy(&reply[5], &pointedAddress, 4);
+
+    fake::Reply answer; // flags 0: the fake writes byte 0, then the edit
+    answer.edit = [reply](unsigned char* record) { std::memcpy(record, reply.data(), reply.size()); };
+    fake::state.replies.assign(1, answer);
+    fake::state.initResults.clear();
+    if (refuseStart) fake::state.initResults.push_back(0);
+
+    const bool wasStarted = EngineState.Started == 1;
+    const size_t sentBefore = fake::state.commands.size();
+    SendCommand("%s", command.c_str());
+    const size_t sent = fake::state.commands.size() - sentBefore;
+    const std::string context = "step " + std::to_string(step) + " command " + Escaped(command);
+
+    for (size_t i = sentBefore; i < fake::state.commands.size(); ++i)
+        FUZZ_CHECK(fake::state.commands[i].size() <= kMaxCommandLength, context);
+
+    if (command.size() > kMaxCommandLength) {
+        // Refused: at most the notice went out, and nothing of its reply stays.
+        FUZZ_CHECK(sent <= 1, context);
+        if (sent == 1) {
+            const std::string& notice = fake::state.commands.back();
+            FUZZ_CHECK(notice.compare(0, 5, "INFO,") == 0 &&
+                           notice.find(std::to_string(command.size())) != std::string::npos,
+                       context + ": notice " + Escaped(notice));
+        }
+    } else if (refuseStart && !wasStarted) {
+        FUZZ_CHECK(sent == 0, context + ": a command went out without a started engine");
+    } else {
+        FUZZ_CHECK(sent == 1, context);
+        FUZZ_CHECK(fake::state.commands.back() == command, context);
+        const std::vector<unsigned char>& request = fake::state.requests.back();
+        for (size_t i = 0; i < kCommandRecordSize; ++i)
+            FUZZ_CHECK(request[i] == (i < command.size() ? static_cast<unsigned char>(command[i]) : 0),
+                       context + ": request byte " + std::to_string(i));
+        unsigned char record[kCommandRecordSize];
+        std::memcpy(record, request.data(), sizeof record);
+        record[0] = 0;
+        std::memcpy(record, reply.data(), reply.size());
+        FUZZ_CHECK(std::memcmp(record, CommandRecord.Bytes, sizeof record) == 0,
+                   context + ": decoding changed the record");
+        if (!wasStarted) expected = ReferenceResult();
+        ReferenceDecode(record, &expected);
+    }
+    CheckCommandResult(expected, context.c_str());
+    if (CommandResult.PointerResult != nullptr &&
+        CommandResult.PointerResult == reinterpret_cast<const char*>(static_cast<uintptr_t>(pointedAddress)))
+        FUZZ_CHECK(pointed == CommandResult.PointerResult, context + ": the pointed text");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    fake::Reset();
+    ByteStream input(data, size);
+    LaunchContext.English = input.Byte() & 1;
+    ReferenceResult expected;
+    for (int step = 0; input.Remaining() > 0 && step < kMaxSteps; ++step)
+        RunStep(input, expected, step);
+    StopEngine();
+    return 0;
+}
