@@ -18,6 +18,9 @@ Environment (set by tests/integration/CMakeLists.txt):
   OV_WINDOWS_BUILD_DIR  the Windows build: OVTST552.EXE, ovini.exe, OV553KRN.DLL
   OV_WINE_PREFIX        the test prefix
   OV_BOXRUNNER          boxrunner.exe, which answers message boxes under Wine
+  OV_VALGRIND           set and not 0: the native launcher runs under valgrind
+                        memcheck, and any memory error or definite leak makes
+                        it exit with VALGRIND_ERROR_STATUS
 """
 
 import argparse
@@ -35,6 +38,11 @@ SKIP_STATUS = 77
 RUN_TIMEOUT_SECONDS = 60
 SERVER_LINGER_SECONDS = 60
 
+# The native launcher's status when valgrind found an error, and how much
+# longer a run may take under it.
+VALGRIND_ERROR_STATUS = 99
+VALGRIND_SLOWDOWN = 5
+
 SETTINGS_FILE = "Orvane.ini"
 ENGINE_LIBRARY = "OV553KRN.DLL"
 
@@ -46,6 +54,14 @@ READY_MARKER = "ov-prefix-ready"
 
 def under_ci():
     return os.environ.get("CI", "").lower() == "true"
+
+
+def valgrind_command():
+    """What the native launcher runs under: valgrind when OV_VALGRIND asks."""
+    if os.environ.get("OV_VALGRIND", "0") in ("", "0"):
+        return []
+    return ["valgrind", "--quiet", f"--error-exitcode={VALGRIND_ERROR_STATUS}", "--leak-check=full",
+            "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"]
 
 
 def skip_or_fail(reason):
@@ -261,6 +277,9 @@ class NativeTarget(Target):
         super().begin()
         self._windows_dir = self.scratch / "windows"
         self._windows_dir.mkdir()
+        # A command the launcher runs under for the current test, such as
+        # setpriv to take root's power over file permissions away.
+        self.launch_prefix = []
 
     @property
     def windows_dir(self):
@@ -281,7 +300,9 @@ class NativeTarget(Target):
     def run_launcher(self, folder, arguments=(), environment=None, timeout=RUN_TIMEOUT_SECONDS, answer_boxes=True):
         # The Linux layer writes a box to standard error and waits only for a
         # person at a terminal; standard input is never one here.
-        argv = [str(Path(folder) / self.launcher_name), *arguments]
+        argv = [*self.launch_prefix, *valgrind_command(), str(Path(folder) / self.launcher_name), *arguments]
+        if valgrind_command():
+            timeout *= VALGRIND_SLOWDOWN
         return self._run(argv, self._environment(environment), folder, timeout)
 
     def run_tool(self, name, arguments, environment=None, cwd=None, timeout=RUN_TIMEOUT_SECONDS):
