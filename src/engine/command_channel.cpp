@@ -206,8 +206,8 @@ static inline void Transmit(const char* text, size_t length)
 int32_t SendCommand(const char* format, ...)
 {
     // Most commands are fixed texts: sent as they are, with no copy.
-    const size_t plain = std::strcspn(format, "%");
-    if (format[plain] == '\0' && plain <= kMaxCommandLength) {
+    const size_t plain = std::strlen(format);
+    if (plain <= kMaxCommandLength && std::memchr(format, '%', plain) == nullptr) {
         if (EngineStarted()) Transmit(format, plain);
         return 0;
     }
