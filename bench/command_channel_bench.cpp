@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/command_channel.h"
@@ -100,6 +101,22 @@ void BaselineCommand(const char* text)
     }
 }
 
+// The baseline, and the number of a typed reply read with the C library, as
+// the reply's kind asks: the least that decoding a number costs.
+double baselineNumber;
+
+void BaselineCommandWithNumber(const char* text)
+{
+    BaselineCommand(text);
+    const uint8_t flags = baselineRecord[0];
+    const int kind = flags & 0x0F;
+    if (!(flags & 0x10)) return;
+    if (kind == 1 || kind == 2 || kind == 8)
+        baselineNumber = std::atoi(baselineResult.Text);
+    else if (kind == 3 || kind == 4)
+        baselineNumber = std::atof(baselineResult.Text);
+}
+
 void BM_SendCommand(benchmark::State& state)
 {
     const ReplyShape& shape = kShapes[state.range(0)];
@@ -125,6 +142,19 @@ void BM_Baseline(benchmark::State& state)
         benchmark::ClobberMemory();
     }
     benchmark::DoNotOptimize(baselineResult);
+}
+
+void BM_BaselineWithNumber(benchmark::State& state)
+{
+    const ReplyShape& shape = kShapes[state.range(0)];
+    currentShape = &shape;
+    state.SetLabel(shape.Name);
+    const char* volatile text = "ECRAN,SAISIE";
+    for (auto _ : state) {
+        BaselineCommandWithNumber(text);
+        benchmark::ClobberMemory();
+    }
+    benchmark::DoNotOptimize(baselineNumber);
 }
 
 // The window test's report of an unhandled key: one %s to format. The
@@ -156,9 +186,20 @@ void EveryShape(benchmark::internal::Benchmark* benchmark)
         benchmark->Arg(static_cast<int64_t>(i));
 }
 
+// The kinds whose reply carries a number: 1, 2, 3, 4 and 8.
+void NumberShapes(benchmark::internal::Benchmark* benchmark)
+{
+    for (size_t i = 0; i < kShapeCount; ++i) {
+        const int kind = kShapes[i].Flags & 0x0F;
+        if ((kShapes[i].Flags & 0x10) && (kind == 1 || kind == 2 || kind == 3 || kind == 4 || kind == 8))
+            benchmark->Arg(static_cast<int64_t>(i));
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_SendCommand)->Apply(EveryShape);
 BENCHMARK(BM_Baseline)->Apply(EveryShape);
+BENCHMARK(BM_BaselineWithNumber)->Apply(NumberShapes);
 BENCHMARK(BM_SendCommandFormatted);
 BENCHMARK(BM_BaselineFormatted);

@@ -1,0 +1,318 @@
+#!/usr/bin/env python3
+"""Times the real launcher against the least program that does its work.
+
+Two measurements, each launcher against baseline_session (bench/
+baseline_session.c, which loads the same stand-in engine and sends the
+same commands, with no settings file and no window):
+
+- window: a scripted window test of N screens (default 1000). The engine
+  answers "OUVRE" and each "ECRAN,SAISIE" with the key XYZ, which the test
+  does not handle, so every screen costs "INFO,OVTouche=XYZ", "FENETRE"
+  (answered 1) and "ECRAN,SAISIE"; the last screen ends with ESC.
+- start: from process start to the first command reaching the engine. The
+  stand-in's call bound is set to one call, so the process ends (status 3)
+  the moment the first command arrives, in both programs alike.
+
+Natively, and under Wine for the Windows build (its own prefix). The
+baseline is also timed making the launcher's three settings writes
+("+ settings": the command line published in WIN.INI, the request's
+COMMANDE deleted, the command line withdrawn), each as safely as the
+launcher makes it, and under Wine with the hidden window the launcher
+creates ("+ window"): what the launcher must do besides the commands. The
+stand-in's transcript is off in the timed runs; one run of each program
+with the transcript on checks first that both followed the script to its
+end and sent the same commands.
+
+Every run is a fresh process; the two programs take turns, and the figures
+are medians of the runs. Output: a table, and with --json the figures.
+"""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+ENGINE = "OV553KRN.DLL"
+RUN_TIMEOUT = 300
+
+
+def settings_bytes(sections):
+    lines = []
+    for section, keys in sections.items():
+        lines.append(f"[{section}]")
+        lines.extend(f"{key}={value}" for key, value in keys.items())
+    return "".join(line + "\r\n" for line in lines).encode("cp1252")
+
+
+def window_script(screens):
+    lines = ["ENVI,* =>", "OUVRE,* => key=XYZ", "ECRAN,SAISIE => key=XYZ"]
+    for screen in range(screens):
+        lines.append('"INFO,OVTouche=XYZ" =>')
+        lines.append('FENETRE => kind=1 text="1"')
+        lines.append("ECRAN,SAISIE => key=" + ("ESC" if screen == screens - 1 else "XYZ"))
+    return "\n".join(lines) + "\n"
+
+
+class Target:
+    """Where the programs are and how they are started."""
+
+    name = None
+
+    def __init__(self, scratch):
+        self.scratch = scratch
+        self.project = scratch / "project"
+        self.project.mkdir()
+        self.stage = scratch / "run"
+        self.stage.mkdir()
+
+    def request(self):
+        return {
+            "TEST": {
+                "LIGNEDECOMMANDE": "OVTST552.EXE /TEST",
+                "COMMANDE": "EDITEUR",
+                "REPEXE": self.path_text(self.stage),
+                "REPCOURANT": self.path_text(self.project),
+                "PARAM1": "",
+                "PARAM2": "F",
+            },
+            "Orvane55": {"LANGUAGE": "FRENCH"},
+        }
+
+    def prepare_run(self):
+        """What the editor does before each start: the request written anew,
+        WIN.INI without the published command line."""
+        (self.windows_dir / "Orvane.ini").write_bytes(settings_bytes(self.request()))
+        self.reset_win_ini()
+
+    def run(self, argv, variables):
+        """Runs the program once: (wall time, processor time, both in ns, exit status)."""
+        environment = self.environment()
+        environment.update(variables)
+        begin = time.perf_counter_ns()
+        process = subprocess.Popen(argv, env=environment, cwd=self.stage, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # wait4 for the child's own processor time, which other work on a
+        # shared machine disturbs less than the wall time.
+        _, status, usage = os.wait4(process.pid, 0)
+        elapsed = time.perf_counter_ns() - begin
+        process.returncode = os.waitstatus_to_exitcode(status)
+        return elapsed, int((usage.ru_utime + usage.ru_stime) * 1e9), process.returncode
+
+
+class NativeTarget(Target):
+    name = "native"
+
+    def __init__(self, scratch, build):
+        super().__init__(scratch)
+        self.windows_dir = scratch / "windows"
+        self.windows_dir.mkdir()
+        for name in ("ovtst552", ENGINE, "baseline_session"):
+            shutil.copy2(build / name, self.stage / name)
+
+    def path_text(self, path):
+        return str(path)
+
+    def environment(self):
+        environment = dict(os.environ, WINDIR=str(self.windows_dir))
+        for name in ("OV_STANDIN_SCRIPT", "OV_STANDIN_TRANSCRIPT", "OV_STANDIN_MAX_CALLS", "OV_STANDIN_MODE"):
+            environment.pop(name, None)
+        return environment
+
+    def reset_win_ini(self):
+        (self.windows_dir / "win.ini").unlink(missing_ok=True)
+
+    def launcher(self):
+        return [str(self.stage / "ovtst552")]
+
+    def baselines(self):
+        program = [str(self.stage / "baseline_session"), self.path_text(self.project)]
+        return {"baseline": program, "baseline + settings": program + ["settings"]}
+
+
+class WineTarget(Target):
+    name = "wine"
+
+    def __init__(self, scratch, build, baseline_exe, prefix):
+        super().__init__(scratch)
+        self.prefix = prefix
+        self.windows_dir = prefix / "drive_c" / "windows"
+        for name in ("OVTST552.EXE", ENGINE):
+            shutil.copy2(build / name, self.stage / name)
+        shutil.copy2(baseline_exe, self.stage / "baseline_win32.exe")
+        self.pristine_win_ini = scratch / "win.ini"
+        shutil.copyfile(self.windows_dir / "win.ini", self.pristine_win_ini)
+
+    def path_text(self, path):
+        # A new prefix maps drive Z: to the root of this machine.
+        return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+    def environment(self):
+        environment = dict(os.environ)
+        for name in ("WINDIR", "OV_STANDIN_SCRIPT", "OV_STANDIN_TRANSCRIPT", "OV_STANDIN_MAX_CALLS",
+                     "OV_STANDIN_MODE"):
+            environment.pop(name, None)
+        environment.update(WINEPREFIX=str(self.prefix), WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        return environment
+
+    def reset_win_ini(self):
+        shutil.copyfile(self.pristine_win_ini, self.windows_dir / "win.ini")
+
+    def restore(self):
+        self.reset_win_ini()
+        (self.windows_dir / "Orvane.ini").unlink(missing_ok=True)
+
+    def launcher(self):
+        return ["wine", self.path_text(self.stage / "OVTST552.EXE")]
+
+    def baselines(self):
+        program = self.path_text(self.stage / "baseline_win32.exe")
+        project = self.path_text(self.project)
+        return {"baseline": ["wine", program, project], "baseline + window": ["wine", program, project, "window"],
+                "baseline + window + settings": ["wine", program, project, "window", "settings"]}
+
+
+def checked_commands(target, argv, variables, label):
+    """Runs once with the transcript on; the commands the engine received."""
+    transcript = target.scratch / "transcript.txt"
+    transcript.unlink(missing_ok=True)
+    target.prepare_run()
+    _, _, status = target.run(argv, dict(variables, OV_STANDIN_TRANSCRIPT=target.path_text(transcript)))
+    lines = transcript.read_bytes().split(b"\n") if transcript.exists() else []
+    faults = [line for line in lines if re.match(rb"(mismatch|script|fault|limit)", line)
+              and not line.startswith(b"limit calls=1 ")]
+    if faults:
+        raise SystemExit(f"{label}: the run left the script: {faults[:3]}")
+    commands = [re.sub(rb"^call \"ENVI,\d+\"", b'call "ENVI,<address>"', line) for line in lines
+                if line.startswith(b"call ")]
+    return status, commands
+
+
+def measure(target, name, variables, expected_status, runs):
+    programs = {"launcher": target.launcher(), **target.baselines()}
+    reference = None
+    for label, argv in programs.items():
+        status, commands = checked_commands(target, argv, variables, f"{target.name} {name} {label}")
+        if status != expected_status:
+            raise SystemExit(f"{target.name} {name} {label}: exit status {status}, expected {expected_status}")
+        if reference is None:
+            reference = commands
+        elif commands != reference:
+            raise SystemExit(f"{target.name} {name}: {label} sent other commands than the launcher")
+    wall = {label: [] for label in programs}
+    processor = {label: [] for label in programs}
+    for run in range(runs + 1):
+        order = list(programs.items())
+        if run % 2:
+            order.reverse()
+        for label, argv in order:
+            target.prepare_run()
+            elapsed, used, status = target.run(argv, variables)
+            if status != expected_status:
+                raise SystemExit(f"{target.name} {name} {label}: exit status {status} in a timed run")
+            if run > 0:  # the first round warms the caches up
+                wall[label].append(elapsed)
+                processor[label].append(used)
+    wall_medians = {label: statistics.median(values) for label, values in wall.items()}
+    processor_medians = {label: statistics.median(values) for label, values in processor.items()}
+    return {
+        "target": target.name,
+        "measurement": name,
+        "commands": len(reference),
+        "runs": runs,
+        "median_ms": {label: value / 1e6 for label, value in wall_medians.items()},
+        "ratio": {label: wall_medians["launcher"] / value for label, value in wall_medians.items()
+                  if label != "launcher"},
+        "median_cpu_ms": {label: value / 1e6 for label, value in processor_medians.items()},
+        "cpu_ratio": {label: processor_medians["launcher"] / value for label, value in processor_medians.items()
+                      if label != "launcher" and value > 0},
+    }
+
+
+def run_target(target, screens, runs):
+    script = target.scratch / "script.txt"
+    script.write_text(window_script(screens), encoding="cp1252")
+    window = {"OV_STANDIN_SCRIPT": target.path_text(script), "OV_STANDIN_MAX_CALLS": str(10 * screens + 100)}
+    start = {"OV_STANDIN_MODE": "quiet", "OV_STANDIN_MAX_CALLS": "1"}
+    return [measure(target, f"window test, {screens} screens", window, 0, runs),
+            measure(target, "start to first command", start, 3, runs)]
+
+
+def ensure_wine_prefix(prefix):
+    if (prefix / "ov-prefix-ready").is_file():
+        # The server that outlives each program, as the tests keep one.
+        environment = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all")
+        subprocess.run(["wineserver", "-p60"], env=environment, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        return
+    environment = dict(os.environ, OV_WINE_PREFIX=str(prefix))
+    subprocess.run([sys.executable, str(ROOT / "tests" / "integration" / "wine_prefix.py"), "setup"],
+                   env=environment, check=True)
+
+
+def print_table(results):
+    print(f"{'target':7} {'measurement':29} {'program':21} {'wall ms':>8} {'ratio':>6} {'cpu ms':>8} {'ratio':>6}")
+    for result in results:
+        for label, value in result["median_ms"].items():
+            ratio = result["ratio"].get(label)
+            cpu = result["median_cpu_ms"][label]
+            cpu_ratio = result["cpu_ratio"].get(label)
+            print(f"{result['target']:7} {result['measurement']:29} {label:21} {value:8.2f} "
+                  f"{'' if ratio is None else f'{ratio:6.3f}':>6} {cpu:8.2f} "
+                  f"{'' if cpu_ratio is None else f'{cpu_ratio:6.3f}':>6}")
+    print("ratio: the launcher's median over the program's; medians of the timed runs of each")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--native-build", type=Path, default=ROOT / "build" / "native",
+                        help="the native build: ovtst552, OV553KRN.DLL, baseline_session (and baseline_win32.exe)")
+    parser.add_argument("--windows-build", type=Path, default=ROOT / "build" / "windows",
+                        help="the Windows build: OVTST552.EXE, OV553KRN.DLL")
+    parser.add_argument("--wine-prefix", type=Path, default=ROOT / "build" / "bench-wine-prefix")
+    parser.add_argument("--no-wine", action="store_true", help="the native measurements only")
+    parser.add_argument("--screens", type=int, default=1000)
+    parser.add_argument("--runs", type=int, default=11, help="timed runs of each program (native)")
+    parser.add_argument("--wine-runs", type=int, default=7, help="timed runs of each program under Wine")
+    parser.add_argument("--json", type=Path, help="also write the figures here")
+    arguments = parser.parse_args()
+
+    results = []
+    with tempfile.TemporaryDirectory(prefix="ovbench-") as scratch:
+        native = Path(scratch) / "native"
+        native.mkdir()
+        results += run_target(NativeTarget(native, arguments.native_build.resolve()), arguments.screens,
+                              arguments.runs)
+        if not arguments.no_wine:
+            missing = [str(path) for path in (arguments.windows_build / "OVTST552.EXE",
+                                              arguments.windows_build / ENGINE,
+                                              arguments.native_build / "baseline_win32.exe") if not path.is_file()]
+            if shutil.which("wine") is None or missing:
+                print(f"Wine measurements skipped: {'no wine' if not shutil.which('wine') else missing}",
+                      file=sys.stderr)
+            else:
+                prefix = arguments.wine_prefix.resolve()
+                ensure_wine_prefix(prefix)
+                wine = Path(scratch) / "wine"
+                wine.mkdir()
+                target = WineTarget(wine, arguments.windows_build.resolve(),
+                                    arguments.native_build.resolve() / "baseline_win32.exe", prefix)
+                try:
+                    results += run_target(target, arguments.screens, arguments.wine_runs)
+                finally:
+                    target.restore()
+    print_table(results)
+    if arguments.json:
+        arguments.json.write_text(json.dumps(results, indent=2) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
