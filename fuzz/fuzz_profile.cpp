@@ -176,12 +176,20 @@ struct Place {
     std::string Directory, Path;
 };
 
+// The Windows directory, made once per process (a new $WINDIR for each
+// input would leak the old value inside setenv): under $OV_FUZZ_SCRATCH when
+// set (scripts/run-fuzzers removes that), else in /dev/shm, where an fsync
+// costs nothing.
 const Place& Files()
 {
     static const Place place = [] {
-        const char* base =
-            access("/dev/shm", W_OK) == 0 ? "/dev/shm" : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
-        std::string pattern = std::string(base) + "/ov-fuzz-profile-XXXXXX";
+        const char* scratch = std::getenv("OV_FUZZ_SCRATCH");
+        const char* temporary = std::getenv("TMPDIR");
+        const std::string base = scratch != nullptr && scratch[0] != '\0' ? scratch
+                                 : access("/dev/shm", W_OK) == 0          ? "/dev/shm"
+                                 : temporary != nullptr                   ? temporary
+                                                                          : "/tmp";
+        std::string pattern = base + "/ov-fuzz-profile-XXXXXX";
         if (mkdtemp(&pattern[0]) == nullptr) std::abort();
         setenv("WINDIR", pattern.c_str(), 1);
         return Place{pattern, pattern + "/Orvane.ini"};
@@ -212,6 +220,13 @@ std::vector<std::string> DirectoryEntries()
             names.push_back(entry->d_name);
     closedir(directory);
     return names;
+}
+
+// Removes whatever an input left in the Windows directory.
+void EmptyDirectory()
+{
+    for (const std::string& name : DirectoryEntries())
+        unlink((Files().Directory + "/" + name).c_str());
 }
 
 // --- The steps ---------------------------------------------------------------
@@ -337,10 +352,10 @@ const FaultStep kWriteFaults[] = {kFaultTempCreate, kFaultTempWrite, kFaultTempS
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const Place& place = Files();
+    EmptyDirectory();
     ResetFaultsForTests();
     ByteStream input(data, size);
     const uint16_t fileLength = input.Word();
-    unlink(place.Path.c_str());
     if (fileLength != 0xFFFF) { // 0xFFFF: no file at all
         FILE* file = std::fopen(place.Path.c_str(), "wb");
         const std::string bytes = input.Bytes(fileLength);
