@@ -10,6 +10,9 @@
 //                0x10: the next start is refused
 //                0x20: a kind 5 reply points to a text that follows
 //                0x40: the command is 200 characters longer
+//                0x80: a format byte follows: 0 the text is the format
+//                (when it holds no %), 1 "%s%c%s" with a byte that follows
+//                put in its middle, 2 "%%%s", 3 "%s" (as without 0x80)
 //   length (1)   of the command text, which follows (NUL bytes cut it)
 //   pointer text length (2) and the text, when 0x20
 //   reply (255)  written over the request; a short one leaves the rest
@@ -35,9 +38,15 @@ void RunStep(ByteStream& input, ReferenceResult& expected, int step)
         return;
     }
     const bool refuseStart = (action & 0x10) != 0;
+    const uint8_t shape = (action & 0x80) != 0 ? input.Byte() % 4 : 3;
+    const char middle = shape == 1 ? static_cast<char>(input.Byte()) : '\0';
     const size_t commandLength = input.Byte() + ((action & 0x40) != 0 ? 200 : 0);
-    std::string command = input.Bytes(commandLength);
-    command.resize(command.find('\0') != std::string::npos ? command.find('\0') : command.size());
+    std::string text = input.Bytes(commandLength);
+    text.resize(text.find('\0') != std::string::npos ? text.find('\0') : text.size());
+    // The command as formatted; a NUL that %c puts in ends it.
+    const std::string first = text.substr(0, text.size() / 2), second = text.substr(text.size() / 2);
+    const std::string formatted = shape == 1 ? first + middle + second : shape == 2 ? "%" + text : text;
+    const std::string command = formatted.substr(0, formatted.find('\0'));
     std::string pointed;
     uint32_t pointedAddress = 0;
     if (action & 0x20) {
@@ -56,20 +65,32 @@ void RunStep(ByteStream& input, ReferenceResult& expected, int step)
 
     const bool wasStarted = EngineState.Started == 1;
     const size_t sentBefore = fake::state.commands.size();
-    SendCommand("%s", command.c_str());
+    if (shape == 0 && text.find('%') == std::string::npos) {
+        // A text without % is a format without directives: the fixed-text
+        // way that most commands take.
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wformat-security"
+        SendCommand(text.c_str());
+#pragma clang diagnostic pop
+    } else if (shape == 1)
+        SendCommand("%s%c%s", first.c_str(), middle, second.c_str());
+    else if (shape == 2)
+        SendCommand("%%%s", text.c_str());
+    else
+        SendCommand("%s", text.c_str());
     const size_t sent = fake::state.commands.size() - sentBefore;
     const std::string context = "step " + std::to_string(step) + " command " + Escaped(command);
 
     for (size_t i = sentBefore; i < fake::state.commands.size(); ++i)
         FUZZ_CHECK(fake::state.commands[i].size() <= kMaxCommandLength, context);
 
-    if (command.size() > kMaxCommandLength) {
+    if (formatted.size() > kMaxCommandLength) {
         // Refused: at most the notice went out, and nothing of its reply stays.
         FUZZ_CHECK(sent <= 1, context);
         if (sent == 1) {
             const std::string& notice = fake::state.commands.back();
             FUZZ_CHECK(notice.compare(0, 5, "INFO,") == 0 &&
-                           notice.find(std::to_string(command.size())) != std::string::npos,
+                           notice.find(std::to_string(formatted.size())) != std::string::npos,
                        context + ": notice " + Escaped(notice));
         }
     } else if (refuseStart && !wasStarted) {

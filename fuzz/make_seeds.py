@@ -29,11 +29,16 @@ def record(flags=0, key=b"", text=b"", text_length=None, extra=b"", pointer=None
     return bytes(data)
 
 
-def reply_step(command, reply, action=0x01, pointed=None):
+def reply_step(command, reply, action=0x01, pointed=None, shape=None, middle=b"\x00"):
     length = len(command)
     if length > 255:
         action, length = action | 0x40, length - 200
-    step = bytes([action | (0x20 if pointed is not None else 0), length]) + command
+    if pointed is not None:
+        action |= 0x20
+    step = bytes([action | (0x80 if shape is not None else 0)])
+    if shape is not None:
+        step += bytes([shape]) + (middle if shape == 1 else b"")
+    step += bytes([length]) + command
     if pointed is not None:
         step += word(len(pointed)) + pointed
     return step + reply
@@ -49,6 +54,9 @@ def reply_seeds():
     yield "kind-8-without-nul", b"\x00" + reply_step(b"C", record(0xD8, b"*E*", b"12," + b"x" * 204, text_length=2,
                                                                    extra=b"EXTRATEXT!"))
     yield "pointer", b"\x00" + reply_step(b"DFTOCS", record(0x95, pointer=0, pointer_int=12), pointed=b"12,FEN,OBJ")
+    yield "formats", b"\x00" + reply_step(b"ECRAN,SAISIE", record(0x80, b"RET"), shape=0) + reply_step(
+        b"OUVRE,/w_OV_GO.OVW /RE", record(0x80, b"ESC"), shape=1, middle=b"/") + reply_step(
+        b"AB", record(0x80, b"*E*"), shape=1, middle=b"\x00") + reply_step(b"50%", record(0x10, text=b"1"), shape=2)
     yield "stop-and-long-command", b"\x01" + reply_step(b"E", record(0x80, b"AF4")) + b"\x00" + reply_step(
         b"L" * 300, record(0x90, text=b"1")) + reply_step(b"R", record(0x80, b"RET"), action=0x11)
 
