@@ -12,11 +12,9 @@ that let root write anyway.
 """
 
 import os
-import stat
 import subprocess
 import tempfile
 import time
-from pathlib import Path
 
 import harness
 import sessions
