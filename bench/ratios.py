@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Reads the JSON output of ovbench (run with repetitions) and prints, per
 reply kind, SendCommand's median over its baseline's, then the medians of
-the start-up block and profile benchmarks.
+the start-up block and profile benchmarks. Given several reports (runs of
+ovbench at different times), it prints the median of their figures.
 
-usage: ratios.py OVBENCH.json [--json OUT]
+usage: ratios.py OVBENCH.json... [--json OUT]
 """
 
 import argparse
 import json
+import statistics
 import sys
 from pathlib import Path
 
@@ -31,11 +33,12 @@ def medians(report):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("report", type=Path)
+    parser.add_argument("reports", type=Path, nargs="+")
     parser.add_argument("--json", type=Path, help="also write the ratios here")
     arguments = parser.parse_args()
-    report = json.loads(arguments.report.read_text())
-    found = medians(report)
+    runs = [medians(json.loads(report.read_text())) for report in arguments.reports]
+    found = {name: (statistics.median(run[name][0] for run in runs), label)
+             for name, (_, label) in runs[0].items() if all(name in run for run in runs)}
 
     rows = []
     for name, (time, label) in sorted(found.items()):
