@@ -90,31 +90,31 @@ static inline int32_t ReadNumberInteger()
 // locale, which the launcher never leaves. Anything else goes to atof.
 static double ReadNumberReal()
 {
-#if FLT_EVAL_METHOD == 0
-    static const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
-                                          1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
-    size_t i = 0;
-    while (IsAtoiSpace(NumberByte(i)))
-        ++i;
-    const bool negative = NumberByte(i) == '-';
-    if (NumberByte(i) == '+' || NumberByte(i) == '-') ++i;
-    uint64_t mantissa = 0;
-    int digits = 0;
-    int fractionDigits = 0;
-    for (; IsDigit(NumberByte(i)) && digits < 19; ++i, ++digits)
-        mantissa = mantissa * 10 + static_cast<uint64_t>(NumberByte(i) - '0');
-    if (NumberByte(i) == '.') {
-        for (++i; IsDigit(NumberByte(i)) && digits < 19; ++i, ++digits, ++fractionDigits)
+    if (FLT_EVAL_METHOD == 0) {
+        static const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                              1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+        size_t i = 0;
+        while (IsAtoiSpace(NumberByte(i)))
+            ++i;
+        const bool negative = NumberByte(i) == '-';
+        if (NumberByte(i) == '+' || NumberByte(i) == '-') ++i;
+        uint64_t mantissa = 0;
+        int digits = 0;
+        int fractionDigits = 0;
+        for (; IsDigit(NumberByte(i)) && digits < 19; ++i, ++digits)
             mantissa = mantissa * 10 + static_cast<uint64_t>(NumberByte(i) - '0');
+        if (NumberByte(i) == '.') {
+            for (++i; IsDigit(NumberByte(i)) && digits < 19; ++i, ++digits, ++fractionDigits)
+                mantissa = mantissa * 10 + static_cast<uint64_t>(NumberByte(i) - '0');
+        }
+        // More digits, an exponent or "0x" (hexadecimal) are strtod's to read.
+        const unsigned char next = NumberByte(i);
+        if (digits > 0 && mantissa <= (uint64_t{1} << 53) && !IsDigit(next) && next != 'e' && next != 'E' &&
+            next != 'x' && next != 'X') {
+            const double value = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+            return negative ? -value : value;
+        }
     }
-    // More digits, an exponent or "0x" (hexadecimal) are strtod's to read.
-    const unsigned char next = NumberByte(i);
-    if (digits > 0 && mantissa <= (uint64_t{1} << 53) && !IsDigit(next) && next != 'e' && next != 'E' && next != 'x' &&
-        next != 'X') {
-        const double value = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
-        return negative ? -value : value;
-    }
-#endif
     char numberText[kNumberTextCapacity];
     size_t length = 0;
     while (NumberByte(length) != 0) {
