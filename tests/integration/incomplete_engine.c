@@ -9,5 +9,14 @@
 #endif
 
 ENGINE_ENTRY int AffTexteLongC(void) { abort(); }
-ENGINE_ENTRY int OV4InitInstance(void* record, void* block) { (void)record; (void)block; abort(); }
-ENGINE_ENTRY int FinInstance(void* record) { (void)record; abort(); }
+ENGINE_ENTRY int OV4InitInstance(void* record, void* block)
+{
+    (void)record;
+    (void)block;
+    abort();
+}
+ENGINE_ENTRY int FinInstance(void* record)
+{
+    (void)record;
+    abort();
+}
