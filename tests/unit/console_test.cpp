@@ -16,7 +16,6 @@ using fake::state;
 
 namespace {
 
-const char kStop[] = "(stop)";
 const char kRead[] = "RECU,COMMANDE";
 const char kClose[] = "FERM";
 const char kRefused[] = "INFO,Fonction interdite";
@@ -63,16 +62,7 @@ class ConsoleTest : public FakeTest {
                 "ECRA,SAIS"};
     }
 
-    // The commands in order, with "(stop)" where the engine was stopped.
-    static std::vector<std::string> Trace()
-    {
-        std::vector<std::string> trace;
-        for (const auto& line : state.log) {
-            if (line.compare(0, 8, "OVCALLC ") == 0) trace.push_back(line.substr(8));
-            if (line == "FinInstance") trace.push_back(kStop);
-        }
-        return trace;
-    }
+    static std::vector<std::string> Trace() { return CommandTrace(); }
 
     std::vector<std::string> Run()
     {

@@ -23,7 +23,6 @@ const char kAltF4French[] = "INFO,Vous quittez le test par [Alt]+[F4].\nCette co
 const char kAltF4English[] = "INFO,Do you want to stop the test using [Alt]+[F4].\nThis choice of key close the "
                              "window, whitout execute the close code.\nThis is only for test.";
 const char kQuestion[] = "OUINON,Voulez-vous \xEAtre positionn\xE9 sur le source?";
-const char kStop[] = "(stop)";
 const char kScreen[] = "ECRAN,SAISIE";
 const char kWindows[] = "FENETRE";
 
@@ -56,16 +55,7 @@ class LoopsTest : public FakeTest {
     static std::string Open() { return "OUVRE," + Directory() + kPathSeparator + "_OV_GO.OVW /RE"; }
     static std::string Program() { return "PROGRAMME," + Directory() + kPathSeparator + "_OV_GOP /RE"; }
 
-    // The commands in order, with "(stop)" where the engine was stopped.
-    static std::vector<std::string> Trace()
-    {
-        std::vector<std::string> trace;
-        for (const auto& line : state.log) {
-            if (line.compare(0, 8, "OVCALLC ") == 0) trace.push_back(line.substr(8));
-            if (line == "FinInstance") trace.push_back(kStop);
-        }
-        return trace;
-    }
+    static std::vector<std::string> Trace() { return CommandTrace(); }
 
     std::vector<std::string> Run(ModeEntry mode, const std::vector<Reply>& replies)
     {

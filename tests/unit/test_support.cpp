@@ -40,3 +40,15 @@ std::string Path(const std::vector<std::string>& parts)
     }
     return path;
 }
+
+const char kStop[] = "(stop)";
+
+std::vector<std::string> CommandTrace()
+{
+    std::vector<std::string> trace;
+    for (const auto& line : fake::state.log) {
+        if (line.compare(0, 8, "OVCALLC ") == 0) trace.push_back(line.substr(8));
+        if (line == "FinInstance") trace.push_back(kStop);
+    }
+    return trace;
+}

@@ -29,5 +29,10 @@ class FakeTest : public ::testing::Test {
     std::vector<std::string> CommandsAfterEnvironment();
 };
 
+// Marks where the engine was stopped in a CommandTrace.
+extern const char kStop[];
+// The commands that reached the engine in order, with kStop at each FinInstance.
+std::vector<std::string> CommandTrace();
+
 // Builds a path with the platform's separator: Path({"", "a", "b"}) is "/a/b" on Linux.
 std::string Path(const std::vector<std::string>& parts);
