@@ -55,6 +55,8 @@ def boot(prefix, architecture):
 def setup(prefix):
     if shutil.which("wine") is None or shutil.which("wineboot") is None:
         harness.skip_or_fail("Wine is not installed (no wine or wineboot on PATH)")
+    if not harness.machine_runs_32bit_programs():
+        harness.skip_for_machine(harness.NO_32BIT_REASON)
     if prefix.exists():
         run(["wineserver", "-k"], harness.wine_environment(prefix))
         shutil.rmtree(prefix)
