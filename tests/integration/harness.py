@@ -66,12 +66,13 @@ def valgrind_command():
 
 
 # The least i386 Linux program: exit(0) through int 0x80. An ELF header, one
-# loadable segment over the whole file, then the code.
+# loadable segment over its first 96 bytes, then the code; zeros after it,
+# since some loaders read a fixed first block of the file.
 _I386_EXIT_PROGRAM = bytes.fromhex(
     "7f454c46010101000000000000000000" "02000300010000005480040834000000"
     "00000000000000003400200001000000" "00000000"
     "0100000000000000008004080080040860000000600000000500000000100000"
-    "b80100000031dbcd80" "000000")
+    "b80100000031dbcd80" "000000").ljust(512, b"\0")
 
 
 def machine_runs_32bit_programs():
