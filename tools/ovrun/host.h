@@ -19,19 +19,26 @@ bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // Where a settings file named without a directory lives, for messages.
 std::string WindowsDirectoryPath();
+// Why the Windows directory as this environment sets it cannot be used (on
+// Linux, WINDIR set but empty, which the launcher would take for unset);
+// empty when it can.
+std::string WindowsDirectoryProblem();
 
 struct LauncherEnd {
-    bool Started = false; // false: Failure says why it could not be started
-    bool Exited = false;  // it ended through exit with Status (else a signal)
-    int Status = 0;       // the exit status, or the signal's number
+    bool Started = false;  // false: Failure says why it could not be started
+    bool TimedOut = false; // it outlived the limit and was ended
+    bool Exited = false;   // it ended through exit with Status (else a signal)
+    int Status = 0;        // the exit status, or the signal's number
     std::string Failure;
 };
 
 // Starts the program at path with commandLine as its command line (on
 // Linux, with path as its only argument), inheriting the standard handles,
-// the environment and the current directory, and waits until it ends.
+// the environment and the current directory, and waits until it ends, or
+// for timeoutSeconds when that is not 0: then it ends the launcher (on
+// Windows with every process it started) and reports TimedOut.
 // Interrupts from the terminal go to the launcher; ovrun waits on.
-LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine);
+LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine, long timeoutSeconds);
 
 // Puts standard output in the mode WriteText expects.
 void PrepareOutput();
