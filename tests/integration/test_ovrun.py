@@ -267,6 +267,19 @@ class OvrunTest(sessions.SessionTestCase):
                 # It never read the request: ovrun takes COMMANDE back.
                 self.assertNotIn("COMMANDE", dict(self.settings_keys()))
 
+    def test_script_that_goes_off_track_is_told_and_strict_ends_the_run(self):
+        script = "ENVI,* =>\nOUVRE,* => key=RET\nFENETRE => kind=1 text=\"0\"\n"
+        told = 'OV553KRN stand-in: mismatch line=3 expected="FENETRE" at call "ECRAN,SAISIE"'
+        result, _ = self.ovrun(["window", self.project_dir()], script)
+        self.assert_status(result, 0)
+        if self.target.name == "native":
+            self.assertIn(told, result.stderr_lines())
+        result, session = self.ovrun(["window", self.project_dir()], script, environment={"OV_STANDIN_STRICT": "1"})
+        self.assert_status(result, 3)
+        self.assertIn("ovrun: the launcher ended with status 4", result.stderr_lines())
+        self.assertEqual([line for line in session.lines if line][-1], b"strict exit=4")
+        self.assertNotIn("COMMANDE", dict(self.settings_keys()))
+
     def test_timeout_ends_a_launcher_that_waits_for_ever(self):
         if self.target.name == "windows":
             # The box saying the engine cannot be loaded waits for a click.
