@@ -13,19 +13,18 @@
 #include <string>
 
 #include "block_check.h"
+#include "console_text.h"
 #include "interactive.h"
 #include "reply.h"
 #include "script.h"
 #include "transcript.h"
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #define STANDIN_EXPORT extern "C" __declspec(dllexport)
 #define STANDIN_CALL __stdcall
 #else
 #include <dlfcn.h>
-#include <unistd.h>
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
 #define STANDIN_CALL
 #endif
@@ -95,11 +94,9 @@ Mode ChooseMode(std::string* scriptPath)
     const std::string forced = Variable("OV_STANDIN_MODE");
     if (forced == "interactive") return Mode::Interactive;
     if (forced == "quiet") return Mode::Quiet;
-#ifdef _WIN32
-    return _isatty(0) ? Mode::Interactive : Mode::Quiet;
-#else
-    return isatty(0) ? Mode::Interactive : Mode::Quiet;
-#endif
+    // A person is there when both input and output are a console: NUL, a
+    // pipe or a file on either side means a program or a test started it.
+    return IsConsole(0) && IsConsole(1) ? Mode::Interactive : Mode::Quiet;
 }
 
 // A departure from the script: the transcript's line, the same words and

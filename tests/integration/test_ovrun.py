@@ -215,6 +215,16 @@ class OvrunTest(sessions.SessionTestCase):
         self.assert_status(result, 0)
         self.assertEqual(json.loads(result.stdout), {key: "" for key in REPORT_KEYS})
 
+    def test_json_alone_from_the_unscripted_stand_in_with_no_console(self):
+        # Input from the null device, output to a file: nobody is at a
+        # console, so the stand-in answers quietly and writes nothing.
+        result, session = self.ovrun(["window", self.project_dir(), "--json"], None)
+        self.assert_status(result, 0)
+        self.assertEqual(result.stdout.count(b"\n"), 1, result)
+        self.assertEqual(json.loads(result.stdout.decode("utf-8")), {key: "" for key in REPORT_KEYS})
+        self.assertEqual(result.stderr, b"", result)
+        self.assertEqual(session.events()[2:], [self.window_command(), "stop"])
+
     # -- The launcher ovrun starts ---------------------------------------------------
 
     def test_named_launcher_in_a_folder_with_a_blank(self):

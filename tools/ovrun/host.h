@@ -1,9 +1,8 @@
 // What ovrun needs of its system beyond the settings files, which go through
 // the platform layer like the launcher's: paths, starting the launcher and
-// waiting for it, and writing text to the terminal. One file per target.
+// waiting for it. One file per target.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 // The launcher's file name on this target.
@@ -40,8 +39,6 @@ struct LauncherEnd {
 // Interrupts from the terminal go to the launcher; ovrun waits on.
 LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine, long timeoutSeconds);
 
-// Puts standard output in the mode WriteText expects.
+// Puts standard output in the mode WriteText expects: on Windows, binary,
+// so that redirected output gets the UTF-8 bytes exactly.
 void PrepareOutput();
-// Writes UTF-8 text to the stream: bytes as they are, except that a Windows
-// console gets the characters through the console's Unicode interface.
-void WriteText(std::FILE* stream, const std::string& utf8);

@@ -1,4 +1,4 @@
-// Linux: realpath and stat, posix_spawn and waitpid, UTF-8 to the terminal.
+// Linux: realpath and stat, posix_spawn and waitpid.
 #include "host.h"
 
 #include <cerrno>
@@ -131,9 +131,3 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeou
 }
 
 void PrepareOutput() {}
-
-void WriteText(std::FILE* stream, const std::string& utf8)
-{
-    std::fwrite(utf8.data(), 1, utf8.size(), stream);
-    std::fflush(stream);
-}

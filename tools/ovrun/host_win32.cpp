@@ -1,5 +1,5 @@
 // Windows: full path names and attributes, CreateProcessA, a job object and
-// WaitForSingleObject, and the console's Unicode output.
+// WaitForSingleObject, and binary standard streams.
 #include "host.h"
 
 #include <fcntl.h>
@@ -116,22 +116,4 @@ void PrepareOutput()
 {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-}
-
-void WriteText(std::FILE* stream, const std::string& utf8)
-{
-    std::fflush(stream);
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    DWORD mode = 0;
-    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
-        const int count = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-        if (count > 0) {
-            std::vector<wchar_t> wide(count);
-            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), count);
-            DWORD written = 0;
-            if (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(count), &written, nullptr)) return;
-        }
-    }
-    std::fwrite(utf8.data(), 1, utf8.size(), stream);
-    std::fflush(stream);
 }

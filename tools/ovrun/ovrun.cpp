@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "console_text.h"
 #include "host.h"
 #include "platform.h"
 #include "report.h"
