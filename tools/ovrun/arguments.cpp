@@ -132,13 +132,13 @@ const char* UsageText()
            "       ovrun project DIR [OPTIONS]\n"
            "       ovrun console [DIR] [OPTIONS]\n"
            "Asks the launcher for a test as the editor does and prints its error report.\n"
-           "  --program        run the window test as a program\n"
-           "  --json           print the report as one JSON object\n"
-           "  --launcher PATH  the launcher to start (default: the one beside ovrun)\n"
-           "  --exe-dir DIR    the product's program directory (default: the launcher's)\n"
-           "  --timeout SECONDS  end the launcher (and all it started) if it runs longer\n"
+           "  --program          run the window test as a program\n"
+           "  --json             print the report as one JSON object\n"
+           "  --launcher PATH    the launcher to start (default: the one beside ovrun)\n"
+           "  --exe-dir DIR      the product's program directory (default: the launcher's)\n"
+           "  --timeout SECONDS  end the launcher after SECONDS (on Windows with all it started)\n"
            "Exit status: 0 no runtime error, 1 runtime error reported, 2 wrong usage or\n"
-           "input, 3 the launcher did not carry out the request.\n";
+           "input, 3 the launcher did not carry out the request or timed out.\n";
 }
 
 const char* ModeLetter(TestKind kind)
