@@ -103,7 +103,10 @@ std::string WhatWentWrong(const LauncherEnd& end, bool leftRequest, long timeout
     if (end.Status != 0) {
         // Windows reports a crash as an NTSTATUS code, 0xC0000005 and the like.
         char status[16];
-        std::snprintf(status, sizeof status, end.Status < 0 ? "0x%08X" : "%u", static_cast<unsigned>(end.Status));
+        if (end.Status < 0)
+            std::snprintf(status, sizeof status, "0x%08X", static_cast<unsigned>(end.Status));
+        else
+            std::snprintf(status, sizeof status, "%d", end.Status);
         return std::string("the launcher ended with status ") + status;
     }
     if (leftRequest)
