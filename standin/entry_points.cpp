@@ -13,19 +13,18 @@
 #include <string>
 
 #include "block_check.h"
+#include "console_text.h"
 #include "interactive.h"
 #include "reply.h"
 #include "script.h"
 #include "transcript.h"
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #define STANDIN_EXPORT extern "C" __declspec(dllexport)
 #define STANDIN_CALL __stdcall
 #else
 #include <dlfcn.h>
-#include <unistd.h>
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
 #define STANDIN_CALL
 #endif
@@ -41,6 +40,8 @@ namespace {
 
 constexpr long kDefaultMaxCalls = 10000;
 constexpr int kLimitExitStatus = 3;
+// OV_STANDIN_STRICT=1: the first departure from the script ends the process.
+constexpr int kStrictExitStatus = 4;
 
 enum class Mode { Scripted, Interactive, Quiet };
 
@@ -48,12 +49,14 @@ struct EngineState {
     bool Configured = false;
     std::string TranscriptPath; // OV_STANDIN_TRANSCRIPT; empty: no transcript
     long MaxCalls = kDefaultMaxCalls;
+    bool Strict = false; // OV_STANDIN_STRICT=1
     Mode CurrentMode = Mode::Quiet;
     std::string ScriptPath; // the script loaded, in scripted mode
     Script Loaded;
-    size_t Next = 0;      // the first line not yet consumed
-    long Calls = 0;       // entry-point calls since the mode was set
-    bool Running = false; // from an accepted start to the next stop
+    size_t Next = 0;             // the first line not yet consumed
+    bool ExhaustionTold = false; // the first command past the end was reported
+    long Calls = 0;              // entry-point calls since the mode was set
+    bool Running = false;        // from an accepted start to the next stop
     InteractiveEngine Interactive;
 };
 
@@ -91,11 +94,27 @@ Mode ChooseMode(std::string* scriptPath)
     const std::string forced = Variable("OV_STANDIN_MODE");
     if (forced == "interactive") return Mode::Interactive;
     if (forced == "quiet") return Mode::Quiet;
-#ifdef _WIN32
-    return _isatty(0) ? Mode::Interactive : Mode::Quiet;
-#else
-    return isatty(0) ? Mode::Interactive : Mode::Quiet;
-#endif
+    // A person is there when both input and output are a console: NUL, a
+    // pipe or a file on either side means a program or a test started it.
+    return IsConsole(0) && IsConsole(1) ? Mode::Interactive : Mode::Quiet;
+}
+
+// A departure from the script: the transcript's line, the same words and
+// where it happened on standard error, and under OV_STANDIN_STRICT=1 the
+// end of the process once told.
+void Tell(const std::string& event, const std::string& where)
+{
+    Note(event);
+    std::fprintf(stderr, "OV553KRN stand-in: %s %s\n", event.c_str(), where.c_str());
+    std::fflush(stderr);
+}
+
+void EndIfStrict()
+{
+    if (!State().Strict) return;
+    Note("strict exit=" + std::to_string(kStrictExitStatus));
+    std::fflush(nullptr);
+    std::exit(kStrictExitStatus);
 }
 
 void LoadScript(EngineState& state)
@@ -109,10 +128,9 @@ void LoadScript(EngineState& state)
         text << file.rdbuf();
         state.Loaded = ParseScript(text.str(), [](const std::string& name) { return std::getenv(name.c_str()); });
     }
-    for (const std::string& fault : state.Loaded.Faults) {
-        Note("script fault " + Quote(fault));
-        std::fprintf(stderr, "OV553KRN stand-in: script %s: %s\n", state.ScriptPath.c_str(), fault.c_str());
-    }
+    for (const std::string& fault : state.Loaded.Faults)
+        Tell("script fault " + Quote(fault), "in " + state.ScriptPath);
+    if (!state.Loaded.Faults.empty()) EndIfStrict();
 }
 
 // Reads the variables. A change of mode or of script starts afresh: the
@@ -124,6 +142,7 @@ void Configure()
     state.TranscriptPath = Variable("OV_STANDIN_TRANSCRIPT");
     const long maxCalls = std::atol(Variable("OV_STANDIN_MAX_CALLS").c_str());
     state.MaxCalls = maxCalls > 0 ? maxCalls : kDefaultMaxCalls;
+    state.Strict = Variable("OV_STANDIN_STRICT") == "1";
     std::string scriptPath;
     const Mode mode = ChooseMode(&scriptPath);
     if (state.Configured && mode == state.CurrentMode && scriptPath == state.ScriptPath) return;
@@ -132,6 +151,7 @@ void Configure()
     state.ScriptPath = scriptPath;
     state.Loaded = Script();
     state.Next = 0;
+    state.ExhaustionTold = false;
     state.Calls = 0;
     state.Running = false;
     state.Interactive.Reset();
@@ -164,16 +184,25 @@ Reply EscapeReply()
 
 // The next script line answers the command when it matches; a mismatch
 // consumes nothing and ends the screen with "ESC", as does an empty script.
+// Both are told on standard error, the end of the script once.
 Reply ScriptedReply(const std::string& command)
 {
     EngineState& state = State();
     if (state.Next >= state.Loaded.Lines.size()) {
-        Note("script exhausted");
+        if (state.ExhaustionTold || !state.Loaded.Faults.empty()) {
+            Note("script exhausted");
+        } else {
+            state.ExhaustionTold = true;
+            Tell("script exhausted", "at call " + Quote(command));
+            EndIfStrict();
+        }
         return EscapeReply();
     }
     const ScriptLine& line = state.Loaded.Lines[state.Next];
     if (!Matches(line, command)) {
-        Note("mismatch line=" + std::to_string(line.LineNumber) + " expected=" + DescribePattern(line));
+        Tell("mismatch line=" + std::to_string(line.LineNumber) + " expected=" + DescribePattern(line),
+             "at call " + Quote(command));
+        EndIfStrict();
         return EscapeReply();
     }
     ++state.Next;

@@ -5,13 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "console_text.h"
 #include "cp1252.h"
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace standin {
 
@@ -86,35 +81,20 @@ bool ReadInputLine(std::string* line)
 {
     line->clear();
     bool any = false;
-    while (true) {
-        char c = 0;
-#ifdef _WIN32
-        const int got = _read(0, &c, 1);
-#else
-        const ssize_t got = read(0, &c, 1);
-#endif
-        if (got <= 0) break;
+    char c = 0;
+    while (ReadInputByte(&c)) {
         any = true;
         if (c == '\n') break;
         *line += c;
     }
     if (!line->empty() && line->back() == '\r') line->pop_back();
-        // Input from a file or a pipe is not echoed by a terminal: show it, so
-        // that a piped session reads like a typed one.
-#ifdef _WIN32
-    const bool echo = !_isatty(0);
-#else
-    const bool echo = !isatty(0);
-#endif
-    if (any && echo) WriteOutput(*line + "\n");
+    // Input from a file or a pipe is not echoed by a console: show it, so
+    // that a piped session reads like a typed one.
+    if (any && !IsConsole(0)) WriteOutput(*line + "\n");
     return any;
 }
 
-void WriteOutput(const std::string& utf8)
-{
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-    std::fflush(stdout);
-}
+void WriteOutput(const std::string& utf8) { WriteText(stdout, utf8); }
 
 Reply InteractiveEngine::Respond(const std::string& command)
 {

@@ -12,7 +12,8 @@ namespace standin {
 // Reads one line from standard input without its line end; false at the end
 // of input. Reads byte by byte, so nothing is held back for a later reader.
 bool ReadInputLine(std::string* line);
-// Writes to standard output and flushes.
+// Writes UTF-8 to standard output and flushes (to a Windows console through
+// its Unicode output).
 void WriteOutput(const std::string& utf8);
 
 class InteractiveEngine {

@@ -271,13 +271,12 @@ class Target:
         """Runs a console tool of this build (ovini) and returns its result."""
         raise NotImplementedError
 
-    def _run(self, argv, environment, cwd, timeout):
+    def _run(self, argv, environment, cwd, timeout, stdin=subprocess.DEVNULL):
         # Output goes to files, not pipes: under Wine, helper processes that
         # the program starts (the desktop, the services) inherit its standard
         # handles and can hold a pipe open for seconds after it has ended.
         with tempfile.TemporaryFile() as stdout, tempfile.TemporaryFile() as stderr:
-            process = subprocess.Popen(argv, env=environment, cwd=cwd, stdin=subprocess.DEVNULL, stdout=stdout,
-                                       stderr=stderr)
+            process = subprocess.Popen(argv, env=environment, cwd=cwd, stdin=stdin, stdout=stdout, stderr=stderr)
             try:
                 status = process.wait(timeout=timeout)
             except subprocess.TimeoutExpired:

@@ -185,6 +185,23 @@ class OviniComparisonTest(unittest.TestCase):
             ("End", "Last", b"8\tno break\n"),
         ])
 
+    # -- Lists of names: a null section or key -----------------------------------
+
+    def test_sections_and_keys_list_names_as_read(self):
+        # Comment lines stay out: Wine keeps them as keys, which is its own
+        # artefact. Lists cut by a small buffer differ between Windows and
+        # Wine, so the buffer here always has room.
+        self.seed(FILE, b"[ Setup ]\r\n  Path  =  C:\\X  \r\nEmpty=\r\nNoEquals\r\n#Hash=2\r\nCafe=Caf\xe9\r\n"
+                        b"[Other]\nk=1\n[Broken\r\n[Empty]\r\n[Last]\rx=1\ry=2")
+        self.assertEqual(self.ovini("sections", FILE, files=()), b"23\nSetup\nOther\nEmpty\nLast\n")
+        self.assertEqual(self.ovini("keys", FILE, "setup", files=()), b"22\nPath\nEmpty\n#Hash\nCafe\n")
+        for arguments in (("keys", FILE, "Other"), ("keys", FILE, "Last"), ("keys", FILE, "Empty"),
+                          ("keys", FILE, "Missing"), ("sections", "ovini-absent.ini"),
+                          ("keys", "ovini-absent.ini", "Setup")):
+            self.ovini(*arguments, files=())
+        self.seed("win.ini", b"[Orvane55]\r\nLIGNEDECOMMANDE=OVTST552.EXE\r\nOther=1\r\n")
+        self.assertEqual(self.ovini("keys", "WIN.INI", "orvane55", files=()), b"22\nLIGNEDECOMMANDE\nOther\n")
+
     # -- Writes to a hand-written file (Windows keeps the untouched lines) --------
 
     ODD = (b"; settings written by hand\r\n\r\n[ Setup ]\r\n  Path  =  C:\\X  \r\n\t#Note = hash \r\nMode=2\r\n"
@@ -241,15 +258,20 @@ class OviniComparisonTest(unittest.TestCase):
 
     # -- The tool's own arguments ------------------------------------------------
 
-    def test_wrong_usage_exits_2_on_both(self):
+    def test_wrong_usage_exits_2_on_both_and_help_0(self):
         for arguments in ((), ("get", FILE, "Setup"), ("set", FILE, "Setup", "Key"), ("delete", FILE),
-                          ("get", FILE, "Setup", "Key", "d", "12x"), ("remove", FILE, "Setup")):
+                          ("get", FILE, "Setup", "Key", "d", "12x"), ("remove", FILE, "Setup"), ("sections",),
+                          ("sections", FILE, "x"), ("keys", FILE), ("keys", FILE, "Setup", "1", "2")):
             native = self.native.run_tool("ovini", arguments)
             wine = self.wine.run_tool("ovini", arguments)
             for result in (native, wine):
                 self.assertEqual(result.status, 2, result)
                 self.assertEqual(result.stdout, b"", result)
                 self.assertIn(b"usage:", result.stderr, result)
+        for target in (self.native, self.wine):
+            result = target.run_tool("ovini", ["--help"])
+            self.assertEqual(result.status, 0, result)
+            self.assertIn(b"ovini sections FILE", result.stdout, result)
         self.assertEqual(self.files_of(self.native), set())
 
 

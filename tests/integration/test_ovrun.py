@@ -10,6 +10,8 @@ import json
 import os
 import shutil
 import stat
+import subprocess
+import time
 from pathlib import Path
 
 import harness
@@ -70,25 +72,29 @@ class OvrunTest(sessions.SessionTestCase):
         shutil.copy2(self.target.tool("ovrun"), folder / self.ovrun_name())
         return folder
 
-    def ovrun(self, arguments, script="", folder=None, cwd=None):
+    def ovrun(self, arguments, script="", folder=None, cwd=None, environment=None, stdin=subprocess.DEVNULL):
         """Runs ovrun staged in folder (a fresh one by default) with the
-        stand-in following script. Returns the result and the session."""
+        stand-in following script (None: no script), and environment added
+        to (None values: removed from) the test's. Returns the result and
+        the session."""
         if folder is None:
             folder = self.stage()
         script_path = self.target.scratch / sessions.SCRIPT_NAME
-        script_path.write_bytes(script.encode("cp1252"))
         transcript_path = self.target.scratch / sessions.TRANSCRIPT_NAME
         transcript_path.unlink(missing_ok=True)
-        environment = self.target._environment({
-            "OV_STANDIN_SCRIPT": self.target.path_text(script_path),
-            "OV_STANDIN_TRANSCRIPT": self.target.path_text(transcript_path),
-        })
+        variables = {"OV_STANDIN_SCRIPT": None, "OV_STANDIN_MODE": None, "OV_STANDIN_STRICT": None,
+                     "OV_STANDIN_TRANSCRIPT": self.target.path_text(transcript_path)}
+        if script is not None:
+            script_path.write_bytes(script.encode("cp1252"))
+            variables["OV_STANDIN_SCRIPT"] = self.target.path_text(script_path)
+        variables.update(environment or {})
         program = folder / self.ovrun_name()
         if self.target.name == "windows":
             argv = [self.target.wine, self.target.path_text(program), *arguments]
         else:
             argv = [str(program), *arguments]
-        result = self.target._run(argv, environment, str(cwd or self.target.scratch), harness.RUN_TIMEOUT_SECONDS)
+        result = self.target._run(argv, self.target._environment(variables), str(cwd or self.target.scratch),
+                                  harness.RUN_TIMEOUT_SECONDS, stdin)
         transcript = transcript_path.read_bytes() if transcript_path.exists() else b""
         return result, sessions.Session(result, transcript)
 
@@ -209,6 +215,16 @@ class OvrunTest(sessions.SessionTestCase):
         self.assert_status(result, 0)
         self.assertEqual(json.loads(result.stdout), {key: "" for key in REPORT_KEYS})
 
+    def test_json_alone_from_the_unscripted_stand_in_with_no_console(self):
+        # Input from the null device, output to a file: nobody is at a
+        # console, so the stand-in answers quietly and writes nothing.
+        result, session = self.ovrun(["window", self.project_dir(), "--json"], None)
+        self.assert_status(result, 0)
+        self.assertEqual(result.stdout.count(b"\n"), 1, result)
+        self.assertEqual(json.loads(result.stdout.decode("utf-8")), {key: "" for key in REPORT_KEYS})
+        self.assertEqual(result.stderr, b"", result)
+        self.assertEqual(session.events()[2:], [self.window_command(), "stop"])
+
     # -- The launcher ovrun starts ---------------------------------------------------
 
     def test_named_launcher_in_a_folder_with_a_blank(self):
@@ -240,7 +256,7 @@ class OvrunTest(sessions.SessionTestCase):
             self.skipTest("the engine's message box under Wine waits for an answer nobody gives")
         result, _ = self.ovrun(["window", self.project_dir()], "", folder=self.stage(engine=False))
         self.assert_status(result, 3)
-        self.assertIn(b"did not carry out the request", result.stderr)
+        self.assertIn(b"did not carry out the request: it ended without taking COMMANDE back", result.stderr)
         self.assertEqual(result.stdout, b"")
         self.assertNotIn("COMMANDE", dict(self.settings_keys()))
 
@@ -249,17 +265,59 @@ class OvrunTest(sessions.SessionTestCase):
             self.skipTest("a shell script stands in for a failing launcher on Linux only")
         folder = self.stage(launcher=False)
         failing = folder / self.target.launcher_name
-        failing.write_text("#!/bin/sh\nexit 5\n")
-        failing.chmod(failing.stat().st_mode | stat.S_IXUSR)
-        result, _ = self.ovrun(["window", self.project_dir()], "", folder=folder)
+        for script, message in (("exit 5", b"ovrun: the launcher ended with status 5\n"),
+                                ("kill -KILL $$", b"ovrun: the launcher was ended by signal 9\n")):
+            with self.subTest(script=script):
+                failing.write_text(f"#!/bin/sh\n{script}\n")
+                failing.chmod(failing.stat().st_mode | stat.S_IXUSR)
+                result, _ = self.ovrun(["window", self.project_dir()], "", folder=folder)
+                self.assert_status(result, 3)
+                # What happened, and no guess at the engine beside it.
+                self.assertEqual(result.stderr, message)
+                # It never read the request: ovrun takes COMMANDE back.
+                self.assertNotIn("COMMANDE", dict(self.settings_keys()))
+
+    def test_script_that_goes_off_track_is_told_and_strict_ends_the_run(self):
+        script = "ENVI,* =>\nOUVRE,* => key=RET\nFENETRE => kind=1 text=\"0\"\n"
+        told = 'OV553KRN stand-in: mismatch line=3 expected="FENETRE" at call "ECRAN,SAISIE"'
+        result, _ = self.ovrun(["window", self.project_dir()], script)
+        self.assert_status(result, 0)
+        if self.target.name == "native":
+            self.assertIn(told, result.stderr_lines())
+        result, session = self.ovrun(["window", self.project_dir()], script, environment={"OV_STANDIN_STRICT": "1"})
         self.assert_status(result, 3)
-        self.assertIn(b"the launcher ended with status 5", result.stderr)
-        # It never read the request: ovrun takes COMMANDE back.
+        self.assertIn("ovrun: the launcher ended with status 4", result.stderr_lines())
+        self.assertEqual([line for line in session.lines if line][-1], b"strict exit=4")
         self.assertNotIn("COMMANDE", dict(self.settings_keys()))
-        failing.write_text("#!/bin/sh\nkill -TERM $$\n")
-        result, _ = self.ovrun(["window", self.project_dir()], "", folder=folder)
+
+    def test_timeout_ends_a_launcher_that_waits_for_ever(self):
+        if self.target.name == "windows":
+            # The box saying the engine cannot be loaded waits for a click.
+            folder, script, environment, stdin = self.stage(engine=False), "", {}, subprocess.DEVNULL
+            # Wine's own start and end of ovrun.exe, measured on a run that
+            # does nothing, are no part of the limit.
+            started = time.monotonic()
+            self.assert_status(self.target.run_tool("ovrun", ["--help"]), 0)
+            slack = time.monotonic() - started + 1.5
+        else:
+            # The interactive stand-in waits for a key on a pipe that no one writes to.
+            folder, script, environment = self.stage(), None, {"OV_STANDIN_MODE": "interactive"}
+            stdin, writer = os.pipe()
+            self.addCleanup(os.close, stdin)
+            self.addCleanup(os.close, writer)
+            slack = 1
+        started = time.monotonic()
+        result, session = self.ovrun(["window", self.project_dir(), "--timeout", "2"], script, folder=folder,
+                                     environment=environment, stdin=stdin)
+        elapsed = time.monotonic() - started
         self.assert_status(result, 3)
-        self.assertIn(b"ended by signal 15", result.stderr)
+        self.assertEqual(result.stderr_lines(),
+                         ["ovrun: timed out after 2 s: the launcher was still running and has been ended"])
+        self.assertGreaterEqual(elapsed, 2)
+        self.assertLess(elapsed, 2 + slack)
+        self.assertNotIn("COMMANDE", dict(self.settings_keys()))
+        if self.target.name == "native":
+            self.assertEqual(session.events()[-1], self.window_command())
 
     # -- Bad input -------------------------------------------------------------------
 
@@ -291,6 +349,16 @@ class OvrunTest(sessions.SessionTestCase):
                 result, session = self.ovrun(arguments, FAILING_WINDOW, folder=folder)
                 self.assert_refused(result, session, message)
                 self.assertIsNone(self.target.read_settings())
+
+    def test_windir_set_but_empty_is_refused(self):
+        if self.target.name == "windows":
+            self.skipTest("WINDIR names the Windows directory on Linux only")
+        home = self.target.scratch / "home"
+        result, session = self.ovrun(["window", self.project_dir()], FAILING_WINDOW,
+                                     environment={"WINDIR": "", "HOME": str(home), "XDG_CONFIG_HOME": None})
+        self.assert_refused(result, session, b"WINDIR is set but empty")
+        self.assertIn(str(home / ".config" / "orvane").encode(), result.stderr)
+        self.assertFalse(home.exists())
 
     def test_settings_file_that_cannot_be_written(self):
         # A folder where the settings file should be: no write can succeed,

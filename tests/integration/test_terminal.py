@@ -73,6 +73,19 @@ class TerminalTest(sessions.SessionTestCase):
         terminal.type("!q")
         self.assertIn("<<ended 0>>", terminal.wait_for("<<ended"))
 
+    def test_output_to_a_file_is_nobody_at_the_terminal(self):
+        # Typed at a terminal, but the output goes to a file: the stand-in
+        # must neither prompt into the file nor wait for a key.
+        folder = self.target.stage_launcher(with_engine=True)
+        shutil.copy2(self.target.tool("ovrun"), folder / "ovrun")
+        output = self.target.scratch / "report.json"
+        terminal = Terminal(f"{folder / 'ovrun'} window {self.project_dir()} --json > {output}",
+                            {"WINDIR": self.target.windows_dir})
+        self.addCleanup(terminal.close)
+        self.assertIn("<<ended 0>>", terminal.wait_for("<<ended"))
+        self.assertEqual(output.read_text(), '{"CR":"","NLIGNE":"","NCOL":"","NOMPROC":"","MESSAGE":"","NOMFEN":"",'
+                                             '"NOMOBJET":"","TYPEOBJET":""}\n')
+
     def test_window_test_with_a_runtime_error_writes_the_report(self):
         self.editor_request("F")
         terminal = self.start()

@@ -33,8 +33,10 @@ TEST(Arguments, EachTestWithItsOptionsInAnyOrder)
     EXPECT_TRUE(window.Options.AsProgram);
     EXPECT_FALSE(window.Options.Json);
     EXPECT_EQ(window.Options.Launcher, "");
+    EXPECT_EQ(window.Options.TimeoutSeconds, 0);
 
-    Parsed project = Parse({"--json", "project", "--launcher", "/opt/l", "C:\\w", "--exe-dir=D:\\exe"});
+    Parsed project =
+        Parse({"--json", "project", "--launcher", "/opt/l", "C:\\w", "--exe-dir=D:\\exe", "--timeout=1000000"});
     ASSERT_TRUE(project.Ok) << project.Error;
     EXPECT_EQ(project.Options.Kind, TestKind::Project);
     EXPECT_EQ(project.Options.Directory, "C:\\w");
@@ -42,6 +44,7 @@ TEST(Arguments, EachTestWithItsOptionsInAnyOrder)
     EXPECT_FALSE(project.Options.AsProgram);
     EXPECT_EQ(project.Options.Launcher, "/opt/l");
     EXPECT_EQ(project.Options.ExecutableDirectory, "D:\\exe");
+    EXPECT_EQ(project.Options.TimeoutSeconds, 1000000);
 
     Parsed console = Parse({"console"});
     ASSERT_TRUE(console.Ok) << console.Error;
@@ -89,6 +92,11 @@ TEST(Arguments, WrongUsageIsRefusedWithAReason)
         {{"window", "d", "--launch", "x"}, "unknown option '--launch'"},
         {{"window", "d", "--launcherx"}, "unknown option '--launcherx'"},
         {{"window", "d", "-p"}, "unknown option '-p'"},
+        {{"window", "d", "--timeout"}, "--timeout needs a value"},
+        {{"window", "d", "--timeout", "0"}, "--timeout takes whole seconds, 1 to 1000000, not '0'"},
+        {{"window", "d", "--timeout", "1000001"}, "--timeout takes whole seconds"},
+        {{"window", "d", "--timeout=2.5"}, "--timeout takes whole seconds"},
+        {{"window", "d", "--timeout", "-1"}, "--timeout takes whole seconds"},
     };
     for (const auto& row : cases) {
         Parsed parsed = Parse(row.Arguments);

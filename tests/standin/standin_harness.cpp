@@ -174,7 +174,8 @@ std::vector<std::string> Workspace::Lines(const std::string& prefix) const
     return lines;
 }
 
-int RunInChild(const std::function<void()>& body, const std::string& inputPath, const std::string& outputPath)
+int RunInChild(const std::function<void()>& body, const std::string& inputPath, const std::string& outputPath,
+               const std::string& errorPath)
 {
     std::fflush(nullptr);
     const pid_t child = fork();
@@ -184,6 +185,10 @@ int RunInChild(const std::function<void()>& body, const std::string& inputPath, 
         if (!outputPath.empty()) {
             const int output = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (output < 0 || dup2(output, 1) < 0) _exit(101);
+        }
+        if (!errorPath.empty()) {
+            const int error = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (error < 0 || dup2(error, 2) < 0) _exit(102);
         }
         body();
         std::fflush(nullptr);

@@ -64,9 +64,10 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
 // Runs body in a forked child with standard input read from inputPath and
-// standard output written to outputPath (when not empty); returns the
-// child's exit status, or -1 when it did not exit normally. The child ends
-// with status 0 when body returns.
-int RunInChild(const std::function<void()>& body, const std::string& inputPath, const std::string& outputPath);
+// standard output and error written to outputPath and errorPath (each when
+// not empty); returns the child's exit status, or -1 when it did not exit
+// normally. The child ends with status 0 when body returns.
+int RunInChild(const std::function<void()>& body, const std::string& inputPath, const std::string& outputPath,
+               const std::string& errorPath = "");
 
 } // namespace standin_test

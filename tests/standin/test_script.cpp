@@ -123,6 +123,70 @@ TEST(Script, FaultyScriptIsReportedAndAnswersEscape)
     }
 }
 
+TEST(Script, DeparturesAreToldOnStandardErrorInTheTranscriptsWords)
+{
+    Workspace workspace;
+    workspace.UseScript("ENVI,* => key=RET\nOUVRE,* => key=RET\n");
+    WriteFile(workspace.Path("empty"), "");
+    const auto run = [] {
+        Start();
+        Call("ENVI,1");
+        Call("FERM");
+        Call("OUVRE,a");
+        Call("ECRAN,SAISIE");
+        Call("FENETRE");
+    };
+    ASSERT_EQ(0, RunInChild(run, workspace.Path("empty"), "", workspace.Path("stderr")));
+    // The end of the script is told once, at the first command past it.
+    EXPECT_EQ("OV553KRN stand-in: mismatch line=2 expected=\"OUVRE,\"* at call \"FERM\"\n"
+              "OV553KRN stand-in: script exhausted at call \"ECRAN,SAISIE\"\n",
+              ReadFile(workspace.Path("stderr")));
+    EXPECT_EQ(2u, workspace.Lines("script exhausted").size());
+
+    workspace.UseScript("X => kyy=1\nY => key=ABCD\n", "faulty.txt");
+    ASSERT_EQ(0, RunInChild(run, workspace.Path("empty"), "", workspace.Path("stderr")));
+    EXPECT_EQ("OV553KRN stand-in: script fault \"line 1: unknown item kyy\" in " + workspace.Path("faulty.txt") +
+                  "\nOV553KRN stand-in: script fault \"line 2: key ABCD is longer than 3 characters\" in " +
+                  workspace.Path("faulty.txt") + "\n",
+              ReadFile(workspace.Path("stderr")));
+}
+
+TEST(Script, StrictEndsTheProcessAtTheFirstDeparture)
+{
+    const struct {
+        const char* Script;
+        const char* Told;
+        size_t Calls; // calls in the transcript
+    } cases[] = {
+        {"ENVI,* => key=RET\nOUVRE,* => key=RET\n", "mismatch line=2 expected=\"OUVRE,\"*", 2},
+        {"ENVI,* => key=RET\nFERM => key=RET\n", "script exhausted", 3},
+        {"ENVI,* => key=RET\nFERM => kyy=1\n", "script fault \"line 2: unknown item kyy\"", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Script);
+        Workspace workspace;
+        workspace.UseScript(c.Script);
+        setenv("OV_STANDIN_STRICT", "1", 1);
+        WriteFile(workspace.Path("empty"), "");
+        const int status = RunInChild(
+            [] {
+                Start();
+                Call("ENVI,1");
+                Call("FERM");
+                Call("OUVRE,a");
+            },
+            workspace.Path("empty"), "", workspace.Path("stderr"));
+        unsetenv("OV_STANDIN_STRICT");
+        EXPECT_EQ(4, status);
+        const std::vector<std::string> lines = workspace.Transcript();
+        ASSERT_LE(2u, lines.size());
+        EXPECT_EQ(c.Told, lines[lines.size() - 2]);
+        EXPECT_EQ("strict exit=4", lines.back());
+        EXPECT_EQ(c.Calls, workspace.Lines("call").size());
+        EXPECT_EQ(0u, ReadFile(workspace.Path("stderr")).find(std::string("OV553KRN stand-in: ") + c.Told));
+    }
+}
+
 TEST(Script, MissingScriptFileIsReported)
 {
     Workspace workspace;

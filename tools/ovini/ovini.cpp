@@ -4,6 +4,8 @@
 // answers compared byte for byte.
 //
 //   get FILE SECTION KEY [DEFAULT [SIZE]]  prints "<return>\t<text>\n"
+//   sections FILE [SIZE]                   prints "<return>\n", then each name and "\n"
+//   keys FILE SECTION [SIZE]               prints "<return>\n", then each name and "\n"
 //   set FILE SECTION KEY VALUE             prints "<return>\n"
 //   delete FILE SECTION [KEY]              prints "<return>\n"
 //
@@ -28,13 +30,21 @@ constexpr char kSentinel = '\xA5';
 constexpr int kUsageStatus = 2;
 constexpr int kContractBrokenStatus = 3;
 
+static const char kUsageText[] =
+    "usage: ovini get FILE SECTION KEY [DEFAULT [SIZE]]\n"
+    "       ovini sections FILE [SIZE]\n"
+    "       ovini keys FILE SECTION [SIZE]\n"
+    "       ovini set FILE SECTION KEY VALUE\n"
+    "       ovini delete FILE SECTION [KEY]\n"
+    "A FILE without a directory is in the Windows directory; win.ini (any case) is WIN.INI.\n"
+    "get prints the read's return value, a tab and the text; sections and keys print the\n"
+    "return value, then each name of the list on a line of its own; set and delete print\n"
+    "the write's return value. SIZE is the buffer's size (default 300).\n"
+    "Exit status: 0 the call was made, 2 wrong usage, 3 the read broke its buffer's contract.\n";
+
 static int Usage()
 {
-    std::fputs("usage: ovini get FILE SECTION KEY [DEFAULT [SIZE]]\n"
-               "       ovini set FILE SECTION KEY VALUE\n"
-               "       ovini delete FILE SECTION [KEY]\n"
-               "A FILE without a directory is in the Windows directory; win.ini (any case) is WIN.INI.\n",
-               stderr);
+    std::fputs(kUsageText, stderr);
     return kUsageStatus;
 }
 
@@ -62,31 +72,63 @@ static bool ParseSize(const char* text, uint32_t* size)
     return true;
 }
 
+// Reads into a buffer of size bytes followed by sentinels; false, after
+// saying so, when the read wrote past the buffer or left it unterminated.
+static bool Read(const char* fileName, const char* section, const char* key, const char* defaultText, uint32_t size,
+                 std::vector<char>* buffer, uint32_t* result)
+{
+    buffer->assign(size + kGuardSize, kSentinel);
+    *result = IsWinIni(fileName) ? OsGetProfileString(section, key, defaultText, buffer->data(), size)
+                                 : OsGetPrivateProfileString(section, key, defaultText, buffer->data(), size, fileName);
+    for (size_t i = size; i < buffer->size(); ++i) {
+        if ((*buffer)[i] != kSentinel) {
+            std::fprintf(stderr, "ovini: the read wrote past its %u-byte buffer\n", static_cast<unsigned>(size));
+            return false;
+        }
+    }
+    // Size 0 leaves the buffer untouched: there is nothing to terminate.
+    if (size > 0 && std::memchr(buffer->data(), '\0', size) == nullptr) {
+        std::fprintf(stderr, "ovini: the read left its %u-byte buffer unterminated\n", static_cast<unsigned>(size));
+        return false;
+    }
+    return true;
+}
+
 static int Get(const char* fileName, const char* section, const char* key, const char* defaultText, uint32_t size)
 {
-    std::vector<char> buffer(size + kGuardSize, kSentinel);
-    const uint32_t result = IsWinIni(fileName)
-                                ? OsGetProfileString(section, key, defaultText, buffer.data(), size)
-                                : OsGetPrivateProfileString(section, key, defaultText, buffer.data(), size, fileName);
-    for (size_t i = size; i < buffer.size(); ++i) {
-        if (buffer[i] != kSentinel) {
-            std::fprintf(stderr, "ovini: the read wrote past its %u-byte buffer\n", static_cast<unsigned>(size));
-            return kContractBrokenStatus;
-        }
-    }
-    // Size 0 leaves the buffer untouched: there is no text to print.
-    size_t length = 0;
-    if (size > 0) {
-        const void* end = std::memchr(buffer.data(), '\0', size);
-        if (end == nullptr) {
-            std::fprintf(stderr, "ovini: the read left its %u-byte buffer unterminated\n", static_cast<unsigned>(size));
-            return kContractBrokenStatus;
-        }
-        length = static_cast<size_t>(static_cast<const char*>(end) - buffer.data());
-    }
+    std::vector<char> buffer;
+    uint32_t result = 0;
+    if (!Read(fileName, section, key, defaultText, size, &buffer, &result)) return kContractBrokenStatus;
+    const size_t length = size > 0 ? std::strlen(buffer.data()) : 0;
     std::printf("%lu\t", static_cast<unsigned long>(result));
     std::fwrite(buffer.data(), 1, length, stdout);
     std::fputc('\n', stdout);
+    return 0;
+}
+
+// A null section lists the sections, a null key the section's keys: each
+// name ended by a NUL, the list by one more. The names are the bytes before
+// the returned length; one cut short by a small buffer ends at that length.
+static int List(const char* fileName, const char* section, uint32_t size)
+{
+    std::vector<char> buffer;
+    uint32_t result = 0;
+    if (!Read(fileName, section, nullptr, nullptr, size, &buffer, &result)) return kContractBrokenStatus;
+    if (size > 0 && result >= size) {
+        std::fprintf(stderr, "ovini: the list's length %lu does not fit its %u-byte buffer\n",
+                     static_cast<unsigned long>(result), static_cast<unsigned>(size));
+        return kContractBrokenStatus;
+    }
+    std::printf("%lu\n", static_cast<unsigned long>(result));
+    size_t start = 0;
+    for (size_t at = 0; size > 0 && at <= result; ++at) {
+        if (at < result && buffer[at] != '\0') continue;
+        if (at > start) {
+            std::fwrite(buffer.data() + start, 1, at - start, stdout);
+            std::fputc('\n', stdout);
+        }
+        start = at + 1;
+    }
     return 0;
 }
 
@@ -104,6 +146,10 @@ int main(int argc, char** argv)
     UseBinaryStandardOutput();
     if (argc < 2) return Usage();
     const char* command = argv[1];
+    if (argc == 2 && (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0)) {
+        std::fputs(kUsageText, stdout);
+        return 0;
+    }
     const int operands = argc - 2;
     char** operand = argv + 2;
 
@@ -112,6 +158,16 @@ int main(int argc, char** argv)
         uint32_t size = kDefaultReadSize;
         if (operands == 5 && !ParseSize(operand[4], &size)) return Usage();
         return Get(operand[0], operand[1], operand[2], defaultText, size);
+    }
+    if (std::strcmp(command, "sections") == 0 && (operands == 1 || operands == 2)) {
+        uint32_t size = kDefaultReadSize;
+        if (operands == 2 && !ParseSize(operand[1], &size)) return Usage();
+        return List(operand[0], nullptr, size);
+    }
+    if (std::strcmp(command, "keys") == 0 && (operands == 2 || operands == 3)) {
+        uint32_t size = kDefaultReadSize;
+        if (operands == 3 && !ParseSize(operand[2], &size)) return Usage();
+        return List(operand[0], operand[1], size);
     }
     if (std::strcmp(command, "set") == 0 && operands == 4) return Write(operand[0], operand[1], operand[2], operand[3]);
     if (std::strcmp(command, "delete") == 0 && (operands == 2 || operands == 3))

@@ -3,6 +3,7 @@
 #include "arguments.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -26,6 +27,14 @@ bool TakeValue(const char* name, int argc, const char* const* argv, int* index, 
     *value = argv[++*index];
     *missing = value->empty();
     return true;
+}
+
+// A whole number of seconds, 1 to kLongestTimeoutSeconds, digits only.
+bool ParseSeconds(const std::string& text, long* seconds)
+{
+    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *seconds = std::stol(text);
+    return *seconds >= 1 && *seconds <= kLongestTimeoutSeconds;
 }
 
 bool ParseKind(const std::string& name, TestKind* kind)
@@ -61,6 +70,7 @@ bool ParseArguments(int argc, const char* const* argv, RunOptions* options, std:
             continue;
         }
         bool missing = false;
+        std::string seconds;
         if (std::strcmp(argument, "--") == 0) {
             optionsEnded = true;
         } else if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
@@ -70,6 +80,16 @@ bool ParseArguments(int argc, const char* const* argv, RunOptions* options, std:
             options->AsProgram = true;
         } else if (std::strcmp(argument, "--json") == 0) {
             options->Json = true;
+        } else if (TakeValue("--timeout", argc, argv, &i, &seconds, &missing)) {
+            if (missing) {
+                *error = "--timeout needs a value";
+                return false;
+            }
+            if (!ParseSeconds(seconds, &options->TimeoutSeconds)) {
+                *error = "--timeout takes whole seconds, 1 to " + std::to_string(kLongestTimeoutSeconds) + ", not '" +
+                         seconds + "'";
+                return false;
+            }
         } else if (TakeValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
                    TakeValue("--exe-dir", argc, argv, &i, &options->ExecutableDirectory, &missing)) {
             if (missing) {
@@ -112,12 +132,13 @@ const char* UsageText()
            "       ovrun project DIR [OPTIONS]\n"
            "       ovrun console [DIR] [OPTIONS]\n"
            "Asks the launcher for a test as the editor does and prints its error report.\n"
-           "  --program        run the window test as a program\n"
-           "  --json           print the report as one JSON object\n"
-           "  --launcher PATH  the launcher to start (default: the one beside ovrun)\n"
-           "  --exe-dir DIR    the product's program directory (default: the launcher's)\n"
+           "  --program          run the window test as a program\n"
+           "  --json             print the report as one JSON object\n"
+           "  --launcher PATH    the launcher to start (default: the one beside ovrun)\n"
+           "  --exe-dir DIR      the product's program directory (default: the launcher's)\n"
+           "  --timeout SECONDS  end the launcher after SECONDS (on Windows with all it started)\n"
            "Exit status: 0 no runtime error, 1 runtime error reported, 2 wrong usage or\n"
-           "input, 3 the launcher did not carry out the request.\n";
+           "input, 3 the launcher did not carry out the request or timed out.\n";
 }
 
 const char* ModeLetter(TestKind kind)

@@ -14,7 +14,11 @@ struct RunOptions {
     bool Help = false;               // --help: print the usage and stop
     std::string Launcher;            // --launcher PATH; empty: the one beside ovrun
     std::string ExecutableDirectory; // --exe-dir DIR; empty: the launcher's directory
+    long TimeoutSeconds = 0;         // --timeout SECONDS; 0: no limit
 };
+
+// The longest --timeout, so that it fits any wait's milliseconds.
+constexpr long kLongestTimeoutSeconds = 1000000;
 
 // Fills options from argv[1..argc-1]. Returns false with a one-line reason
 // in error (no "ovrun:" prefix, no line end) for wrong usage.

@@ -1,4 +1,4 @@
-// Linux: realpath and stat, posix_spawn and waitpid, UTF-8 to the terminal.
+// Linux: realpath and stat, posix_spawn and waitpid.
 #include "host.h"
 
 #include <cerrno>
@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,7 +44,47 @@ bool IsRegularFile(const std::string& path)
 
 std::string WindowsDirectoryPath() { return WindowsDirectory(); }
 
-LauncherEnd RunLauncher(const std::string& path, const std::string&)
+std::string WindowsDirectoryProblem()
+{
+    const char* windir = std::getenv("WINDIR");
+    if (windir != nullptr && windir[0] == '\0')
+        return "WINDIR is set but empty, which the launcher takes as unset (it would use " + WindowsDirectory() +
+               "); set WINDIR to the Windows directory, or unset it";
+    return "";
+}
+
+namespace {
+
+double SecondsNow()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Waits for the child to end; with a limit, polls for it and kills it with
+// SIGKILL when the limit has passed. Returns waitpid's result.
+pid_t WaitForLauncher(pid_t child, long timeoutSeconds, int* status, bool* timedOut)
+{
+    const double deadline = SecondsNow() + static_cast<double>(timeoutSeconds);
+    for (;;) {
+        const pid_t waited = waitpid(child, status, timeoutSeconds > 0 ? WNOHANG : 0);
+        if (waited < 0 && errno == EINTR) continue;
+        if (waited != 0) return waited;
+        if (SecondsNow() >= deadline) {
+            kill(child, SIGKILL);
+            *timedOut = true;
+            timeoutSeconds = 0;
+            continue;
+        }
+        const timespec pause = {0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+} // namespace
+
+LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeoutSeconds)
 {
     LauncherEnd end;
     // As system() does: a Ctrl+C at the terminal ends the launcher, and ovrun
@@ -74,11 +115,7 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&)
     } else {
         end.Started = true;
         int status = 0;
-        pid_t waited;
-        do {
-            waited = waitpid(child, &status, 0);
-        } while (waited < 0 && errno == EINTR);
-        if (waited < 0) {
+        if (WaitForLauncher(child, timeoutSeconds, &status, &end.TimedOut) < 0) {
             end.Status = -1;
             end.Exited = true;
         } else if (WIFEXITED(status)) {
@@ -94,9 +131,3 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&)
 }
 
 void PrepareOutput() {}
-
-void WriteText(std::FILE* stream, const std::string& utf8)
-{
-    std::fwrite(utf8.data(), 1, utf8.size(), stream);
-    std::fflush(stream);
-}

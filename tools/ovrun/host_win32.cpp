@@ -1,5 +1,5 @@
-// Windows: full path names and attributes, CreateProcessA and
-// WaitForSingleObject, and the console's Unicode output.
+// Windows: full path names and attributes, CreateProcessA, a job object and
+// WaitForSingleObject, and binary standard streams.
 #include "host.h"
 
 #include <fcntl.h>
@@ -9,6 +9,11 @@
 
 const char kLauncherFileName[] = "OVTST552.EXE";
 const bool kBackslashIsSeparator = true;
+
+// The exit status of a launcher ended for running too long.
+constexpr UINT kTimedOutStatus = 3;
+// How long a process that was told to end may take to go.
+constexpr DWORD kEndingMilliseconds = 10000;
 
 std::string AbsolutePath(const std::string& path)
 {
@@ -50,11 +55,17 @@ std::string WindowsDirectoryPath()
     return std::string(buffer, length);
 }
 
+std::string WindowsDirectoryProblem() { return ""; }
+
 // Ctrl+C reaches every process of the console; ovrun waits on for the
 // launcher (a GUI program, which does not get it) to end.
 static BOOL WINAPI IgnoreInterrupt(DWORD) { return TRUE; }
 
-LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine)
+// With a limit the launcher starts suspended and joins a job object before
+// it runs, so that ending the job ends whatever it started too (a message
+// box's process, a program of the test). Where the job cannot be had (an
+// older Windows that refuses nested jobs), the launcher alone is ended.
+LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine, long timeoutSeconds)
 {
     LauncherEnd end;
     STARTUPINFOA startup;
@@ -64,16 +75,34 @@ LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine)
     // CreateProcessA may write into the command line.
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    const DWORD flags = timeoutSeconds > 0 ? CREATE_SUSPENDED : 0;
+    if (!CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                        &process)) {
         end.Failure = "CreateProcess failed with error " + std::to_string(GetLastError());
         return end;
     }
+    HANDLE job = nullptr;
+    if (timeoutSeconds > 0) {
+        job = CreateJobObjectA(nullptr, nullptr);
+        if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess)) {
+            CloseHandle(job);
+            job = nullptr;
+        }
+        ResumeThread(process.hThread);
+    }
     end.Started = true;
     SetConsoleCtrlHandler(IgnoreInterrupt, TRUE);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    const DWORD limit = timeoutSeconds > 0 ? static_cast<DWORD>(timeoutSeconds) * 1000 : INFINITE;
+    if (WaitForSingleObject(process.hProcess, limit) == WAIT_TIMEOUT) {
+        end.TimedOut = true;
+        if (job == nullptr || !TerminateJobObject(job, kTimedOutStatus))
+            TerminateProcess(process.hProcess, kTimedOutStatus);
+        WaitForSingleObject(process.hProcess, kEndingMilliseconds);
+    }
     SetConsoleCtrlHandler(IgnoreInterrupt, FALSE);
     DWORD status = 0;
     GetExitCodeProcess(process.hProcess, &status);
+    if (job != nullptr) CloseHandle(job);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     end.Exited = true;
@@ -87,22 +116,4 @@ void PrepareOutput()
 {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-}
-
-void WriteText(std::FILE* stream, const std::string& utf8)
-{
-    std::fflush(stream);
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    DWORD mode = 0;
-    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
-        const int count = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-        if (count > 0) {
-            std::vector<wchar_t> wide(count);
-            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), count);
-            DWORD written = 0;
-            if (WriteConsoleW(handle, wide.data(), static_cast<DWORD>(count), &written, nullptr)) return;
-        }
-    }
-    std::fwrite(utf8.data(), 1, utf8.size(), stream);
-    std::fflush(stream);
 }

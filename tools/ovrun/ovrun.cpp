@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "console_text.h"
 #include "host.h"
 #include "platform.h"
 #include "report.h"
@@ -90,6 +91,30 @@ std::string SettingsFileWhere()
     return directory.empty() ? kSettingsFile : JoinPath(directory, kSettingsFile);
 }
 
+// The launcher's end as one message when it did not carry out the request,
+// else empty. A launcher that ended well but left COMMANDE armed stopped
+// before its exit sequence: it could not load its engine.
+std::string WhatWentWrong(const LauncherEnd& end, bool leftRequest, long timeoutSeconds)
+{
+    if (end.TimedOut)
+        return "timed out after " + std::to_string(timeoutSeconds) +
+               " s: the launcher was still running and has been ended";
+    if (!end.Exited) return "the launcher was ended by signal " + std::to_string(end.Status);
+    if (end.Status != 0) {
+        // Windows reports a crash as an NTSTATUS code, 0xC0000005 and the like.
+        char status[16];
+        if (end.Status < 0)
+            std::snprintf(status, sizeof status, "0x%08X", static_cast<unsigned>(end.Status));
+        else
+            std::snprintf(status, sizeof status, "%d", end.Status);
+        return std::string("the launcher ended with status ") + status;
+    }
+    if (leftRequest)
+        return "the launcher did not carry out the request: it ended without taking COMMANDE back, as it does when "
+               "it cannot load its engine, OV553KRN.DLL";
+    return "";
+}
+
 // The earlier run's report goes first, so that nothing of it can be read as
 // this run's; then the request, in the editor's order. On a failed write the
 // request is disarmed again, so that no later start takes it up.
@@ -108,6 +133,9 @@ bool WriteRequest(const std::string& commandLine, const std::string& executableD
 
 int Run(const RunOptions& options)
 {
+    const std::string windowsDirectoryProblem = WindowsDirectoryProblem();
+    if (!windowsDirectoryProblem.empty()) return Fail(kBadInput, windowsDirectoryProblem);
+
     std::string testDirectory;
     if (!options.Directory.empty()) {
         testDirectory = ExistingDirectory(options.Directory, "the test directory");
@@ -139,24 +167,17 @@ int Run(const RunOptions& options)
     if (!WriteRequest(commandLine, executableDirectory, testDirectory, options))
         return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
 
-    const LauncherEnd end = RunLauncher(launcher, commandLine);
+    const LauncherEnd end = RunLauncher(launcher, commandLine, options.TimeoutSeconds);
     if (!end.Started) {
         WriteSetting("COMMANDE", nullptr);
         return Fail(kBadInput, "cannot start the launcher " + launcher + ": " + end.Failure);
     }
     // The launcher removes COMMANDE as its last step with the settings file;
-    // one that stopped before (no engine library, for one) left it armed.
-    int status = kNoError;
-    if (ReadSetting("COMMANDE") == kEditorMarker) {
-        WriteSetting("COMMANDE", nullptr);
-        status = Fail(kLauncherFailed, "the launcher did not carry out the request (can it load its engine, "
-                                       "OV553KRN.DLL?)");
-    }
-    if (!end.Exited) {
-        status = Fail(kLauncherFailed, "the launcher was ended by signal " + std::to_string(end.Status));
-    } else if (end.Status != 0) {
-        status = Fail(kLauncherFailed, "the launcher ended with status " + std::to_string(end.Status));
-    }
+    // one that stopped before left it armed, and no later start may take it.
+    const bool leftRequest = ReadSetting("COMMANDE") == kEditorMarker;
+    if (leftRequest) WriteSetting("COMMANDE", nullptr);
+    const std::string failure = WhatWentWrong(end, leftRequest, options.TimeoutSeconds);
+    const int status = failure.empty() ? kNoError : Fail(kLauncherFailed, failure);
 
     ErrorReport report;
     for (int i = 0; i < kReportKeyCount; ++i)
