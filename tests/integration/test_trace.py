@@ -176,6 +176,18 @@ class TraceRoundTripTest(sessions.SessionTestCase):
         self.assertIn(b'# write Orvane.ini [TEST] CR="*E*": failed\n', recorded)
         self.assertIn(b"# delete Orvane.ini [TEST] COMMANDE: failed\n", recorded)
 
+    def test_engine_that_never_returns_leaves_the_trace_up_to_that_call(self):
+        # A relative name is taken in the Windows directory.
+        self.editor_request("F", extra={"OVTST552": {"TRACE": TRACE_NAME}})
+        session = self.run_session(WINDOW_ERROR_REPORT, environment={"OV_STANDIN_MAX_CALLS": "3"})
+        self.assertEqual(session.status, 3, session.result)
+        trace = self.target.read_file(TRACE_NAME)
+        self.assertTrue(trace.endswith(b'"ECRAN,SAISIE" =>'), trace[-200:])
+        self.assertNotIn(b"# the launcher ends", trace)
+        if isinstance(self.target, harness.NativeTarget):
+            mode = (self.target.windows_dir / TRACE_NAME).stat().st_mode
+            self.assertEqual(stat.S_IMODE(mode), 0o600)
+
 
 if __name__ == "__main__":
     harness.main()
