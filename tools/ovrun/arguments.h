@@ -14,6 +14,7 @@ struct RunOptions {
     bool Help = false;               // --help: print the usage and stop
     std::string Launcher;            // --launcher PATH; empty: the one beside ovrun
     std::string ExecutableDirectory; // --exe-dir DIR; empty: the launcher's directory
+    std::string TraceFile;           // --trace FILE: the session trace of this run; empty: none
 };
 
 // Fills options from argv[1..argc-1]. Returns false with a one-line reason
