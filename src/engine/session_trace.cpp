@@ -35,7 +35,12 @@ static bool LineCut;                                // a field did not fit: the 
 static char Description[kErrorDescriptionCapacity]; // a kind 5 error description, as the launcher copies it
 static uint64_t CallStart;                          // the clock when the engine was called
 
-static size_t Room() { return sizeof Line - kLineEndReserve - LineLength; }
+// What is left before the reserve; a closing quote may already lie in it.
+static size_t Room()
+{
+    const size_t usable = sizeof Line - kLineEndReserve;
+    return LineLength < usable ? usable - LineLength : 0;
+}
 
 static void Append(const char* text, size_t count)
 {
@@ -69,6 +74,7 @@ static void AppendQuoted(const unsigned char* bytes, size_t count)
     static const char kHex[] = "0123456789ABCDEF";
     if (LineCut) return;
     Append("\"", 1);
+    if (LineCut) return;
     for (size_t i = 0; i < count && !LineCut; ++i) {
         const unsigned char byte = bytes[i];
         char escaped[4];
@@ -82,12 +88,13 @@ static void AppendQuoted(const unsigned char* bytes, size_t count)
             if (byte == '"' || byte == '\\' || byte == '$') escaped[length++] = '\\';
             escaped[length++] = static_cast<char>(byte);
         }
-        if (length > Room())
+        // One byte stays for the closing quote.
+        if (length + 1 > Room())
             LineCut = true;
         else
             Append(escaped, length);
     }
-    // The reserve holds the closing quote even after a cut.
+    // After a cut the reserve holds the closing quote.
     Line[LineLength++] = '"';
 }
 

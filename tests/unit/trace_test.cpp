@@ -268,3 +268,23 @@ TEST_F(TraceTest, ALaterRunAppendsAfterASeparator)
     EXPECT_EQ("# ======== the next run ========\n# OVTST552 ", both.substr(first.size(), 44));
     EXPECT_EQ("# the launcher ends", Lines(both).back());
 }
+
+TEST_F(TraceTest, AFieldThatWouldNotFitIsCutAndMarked)
+{
+    uint32_t existing = 0;
+    SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing);
+    SessionTrace.Active = 1;
+    // Every byte escaped to four: far beyond one line.
+    for (const size_t size : {kTraceLineSize / 4 - 40, kTraceLineSize / 4, kTraceLineSize}) {
+        SCOPED_TRACE(size);
+        state.appendFiles[kTracePath].clear();
+        const std::string value(size, '\x01');
+        TraceSettingsWrite("Orvane.ini", "TEST", "MESSAGE", value.c_str(), 1);
+        const std::string& line = state.appendFiles[kTracePath];
+        EXPECT_LE(line.size(), kTraceLineSize);
+        ASSERT_EQ('\n', line.back());
+        const bool cut = line.find(" [cut]") != std::string::npos;
+        EXPECT_EQ(size * 4 > kTraceLineSize - 64, cut) << line.size();
+        EXPECT_EQ(cut ? "\" [cut]\n" : "\": done\n", line.substr(line.size() - 8));
+    }
+}

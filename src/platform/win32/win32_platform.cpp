@@ -161,10 +161,10 @@ uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
 
 AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize)
 {
-    // FILE_APPEND_DATA alone: every write goes to the end, even when another
-    // process appends too.
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Append access without write access: every write goes to the end, even
+    // when another process appends too.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     const DWORD size = GetFileSize(file, nullptr);
     *existingSize = size == INVALID_FILE_SIZE ? 0 : size;
