@@ -288,3 +288,18 @@ TEST_F(TraceTest, AFieldThatWouldNotFitIsCutAndMarked)
         EXPECT_EQ(cut ? "\" [cut]\n" : "\": done\n", line.substr(line.size() - 8));
     }
 }
+
+TEST_F(TraceTest, LibraryThatCannotBeUsedIsTheTracesLastWord)
+{
+    for (const bool present : {false, true}) {
+        SCOPED_TRACE(present ? "an entry point missing" : "no library");
+        fake::Reset();
+        EditorRequest("F");
+        fake::SetProfile("Orvane.ini", "OVTST552", "TRACE", kTracePath);
+        state.libraryPresent = present;
+        state.missingEntryPoints = {"FinInstance"};
+        EXPECT_TRUE(RunLauncher().endedByExit);
+        EXPECT_EQ(present ? "# entry point FinInstance missing" : "# OV553KRN.DLL could not be loaded",
+                  Lines(state.appendFiles[kTracePath]).back());
+    }
+}
