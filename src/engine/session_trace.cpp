@@ -23,7 +23,7 @@ static const char kDescriptionCommand[] = "DFTOCS";
 static const char kCutMark[] = " [cut]";
 constexpr size_t kLineEndReserve = 16;          // a closing quote, the cut mark and the line end
 constexpr uint32_t kRequestValueCapacity = 300; // as the launcher reads the request
-constexpr size_t kTraceDirectoryCapacity = 260;
+constexpr size_t kTraceDirectoryCapacity = 260; // the Windows directory, as Windows bounds a path
 
 static const char kOpenFailedFrench[] =
     "INFO,Impossible d'ouvrir le fichier de trace %.200s ; le test continue sans trace.";
@@ -193,10 +193,12 @@ static void WriteHeader(uint32_t existingSize)
 void StartSessionTrace()
 {
     char value[kTracePathCapacity];
-    ReadSetting(kTraceSection, kTraceKey, "", value, sizeof value);
+    const uint32_t length = ReadSetting(kTraceSection, kTraceKey, "", value, sizeof value);
     if (value[0] == '\0') return;
     uint32_t existingSize = 0;
-    if (ResolveTracePath(value)) SessionTrace.File = OsOpenAppendFile(SessionTrace.Path, &existingSize);
+    // A value that filled the buffer may have been cut: never open a file it does not name.
+    if (length + 1 < sizeof value && ResolveTracePath(value))
+        SessionTrace.File = OsOpenAppendFile(SessionTrace.Path, &existingSize);
     if (SessionTrace.File == nullptr) {
         if (SessionTrace.Path[0] == '\0') CopyText(SessionTrace.Path, value);
         SessionTrace.OpenFailed = 1;
