@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "engine/engine_loader.h"
+#include "engine/session_trace.h"
 #include "launcher/launch_context.h"
 
 CommandRecordBytes CommandRecord;
@@ -199,7 +200,11 @@ static inline void Transmit(const char* text, size_t length)
 {
     std::memset(CommandRecord.Bytes, 0, sizeof CommandRecord.Bytes);
     std::memcpy(CommandRecord.Bytes, text, length);
-    reinterpret_cast<CommandEntry>(EngineState.OVCALLC)(&CommandRecord);
+    const auto entry = reinterpret_cast<CommandEntry>(EngineState.OVCALLC);
+    if (SessionTrace.Active)
+        TraceCommand(entry, text, length);
+    else
+        entry(&CommandRecord);
     DecodeReplyInPlace();
 }
 
@@ -220,6 +225,7 @@ int32_t SendCommand(const char* format, ...)
     if (static_cast<size_t>(length) > kMaxCommandLength) {
         // The refused command must leave no trace in CommandResult, so the
         // notice's own reply is not kept either.
+        if (SessionTrace.Active) TraceRefusedCommand(length);
         CommandResultRecord kept = CommandResult;
         SendCommand(LaunchContext.English ? kTooLongEnglish : kTooLongFrench, length);
         CommandResult = kept;

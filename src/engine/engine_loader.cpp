@@ -1,6 +1,7 @@
 // Loading, starting and stopping the engine library.
 #include "engine/engine_loader.h"
 
+#include "engine/session_trace.h"
 #include "engine/startup_block.h"
 
 const char kEngineLibraryName[] = "OV553KRN.DLL";
@@ -34,6 +35,7 @@ int32_t EnsureEngineStarted()
 int32_t LoadEngine()
 {
     EngineState.Library = OsLoadLibrary(kEngineLibraryName);
+    if (SessionTrace.Active) TraceEngineLoad(EngineState.Library);
     if (EngineState.Library == nullptr) ReportEngineUnavailable();
     if (ResolveEntryPoints(EngineState.Library, EntryTable, 4) == 0) {
         // An incomplete library is never called into: the rows after the
@@ -59,7 +61,8 @@ int32_t StartEngine(CommandRecordBytes* record)
 {
     void* block = BuildStartupBlock();
     auto initInstance = reinterpret_cast<InitInstanceEntry>(EngineState.OV4InitInstance);
-    int32_t accepted = initInstance(record, block);
+    int32_t accepted =
+        SessionTrace.Active ? TraceEngineStart(initInstance, record, block) : initInstance(record, block);
     if (block != nullptr) FreeGlobalBlock(block);
     return accepted;
 }
@@ -67,6 +70,7 @@ int32_t StartEngine(CommandRecordBytes* record)
 void StopEngine()
 {
     if (EngineState.Started == 0) return;
+    if (SessionTrace.Active) TraceEngineStop();
     reinterpret_cast<FinInstanceEntry>(EngineState.FinInstance)(&CommandRecord);
     EngineState.Started = 0;
     if (EngineState.Library != nullptr) OsFreeLibrary(EngineState.Library);

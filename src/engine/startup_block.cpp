@@ -35,7 +35,7 @@ const ModuleInfo ModuleTable[] = {
 };
 static_assert(sizeof ModuleTable / sizeof ModuleTable[0] == 18, "one row per module");
 
-static const char kVersionText[] = "5.5";
+const char kVersionText[] = "5.5";
 
 int32_t ModuleHasVariant1(int32_t row) { return ModuleTable[row].HasVariant1; }
 int32_t ModuleHasVariant3(int32_t row) { return ModuleTable[row].HasVariant3; }

@@ -45,6 +45,8 @@ int32_t ModuleHasVariant3(int32_t row);
 int32_t ModuleIdOf(int32_t row);
 int32_t ModuleGroupIdOf(int32_t row);
 
+extern const char kVersionText[]; // "5.5", the product's version
+
 // Writes the version digits "55" (from "5.5") into 4 bytes.
 void CompactVersion(char* destination);
 // Writes "OV" + digits + variant + Code + ".DLL" and its terminator; returns

@@ -7,6 +7,7 @@
 
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
+#include "engine/session_trace.h"
 #include "launcher/launch_context.h"
 #include "launcher/settings.h"
 #include "launcher/text.h"
@@ -63,11 +64,13 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
     }
 
     CopyText(SettingsFileName, "Orvane.ini");
+    StartSessionTrace();
 
     // Shared by the four 300-byte reads.
     char work[kWorkBufferSize];
     ReadSetting(kTestSection, kCommandLineKey, "", work, kWorkBufferSize);
-    OsWriteProfileString(kProductSection, kCommandLineKey, work);
+    const int32_t published = OsWriteProfileString(kProductSection, kCommandLineKey, work);
+    if (SessionTrace.Active) TraceSettingsWrite("WIN.INI", kProductSection, kCommandLineKey, work, published);
 
     WindowHandle window =
         OsCreateWindowEx(0, kClassName, kClassName, kWsPopup, -10, -10, 10, 10, nullptr, nullptr, instance, nullptr);
@@ -78,6 +81,7 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
 
     char* environment = OsGetEnvironmentStrings();
     SendCommand("ENVI,%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(environment)));
+    ReportSessionTraceFailure();
 
     int16_t errorObjectType = 0;
     ReadSetting(kTestSection, "COMMANDE", "", work, kWorkBufferSize);
@@ -108,8 +112,10 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
 
     WriteSetting(kTestSection, "COMMANDE", "");
     OsDestroyWindow(window);
-    OsWriteProfileString(kProductSection, kCommandLineKey, nullptr);
+    const int32_t withdrawn = OsWriteProfileString(kProductSection, kCommandLineKey, nullptr);
+    if (SessionTrace.Active) TraceSettingsWrite("WIN.INI", kProductSection, kCommandLineKey, nullptr, withdrawn);
     OsFreeEnvironmentStrings(environment);
+    EndSessionTrace();
     return 0;
 }
 
@@ -122,5 +128,6 @@ void ResetProcessStateForTests()
     std::memset(&CommandRecord, 0, sizeof CommandRecord);
     std::memset(&CommandResult, 0, sizeof CommandResult);
     std::memset(&EngineState, 0, sizeof EngineState);
+    std::memset(&SessionTrace, 0, sizeof SessionTrace);
     ResetModeStateForTests();
 }

@@ -2,6 +2,7 @@
 #include "settings.h"
 
 #include "engine/command_channel.h"
+#include "engine/session_trace.h"
 #include "launcher/launch_context.h"
 #include "launcher/text.h"
 #include "platform.h"
@@ -22,6 +23,7 @@ int32_t WriteSetting(const char* section, const char* key, const char* value)
 {
     if (value != nullptr && value[0] == '\0') value = nullptr;
     int32_t result = OsWritePrivateProfileString(section, key, value, SettingsFileName);
+    if (SessionTrace.Active) TraceSettingsWrite(SettingsFileName, section, key, value, result);
     if (result != 0) return result;
     // The message holds no placeholder; it is passed as the format.
     SendCommand(LaunchContext.English ? kWriteFailedEnglish : kWriteFailedFrench);

@@ -16,12 +16,12 @@ constexpr size_t kMessageCapacity = 304;
 constexpr size_t kFieldCut = kMessageCapacity - 1;
 // The description fields that are read: line, window, object, message.
 constexpr int kDescriptionFields = 4;
-// Each field with the separator after it, and the terminator.
-constexpr size_t kDescriptionCapacity = kDescriptionFields * (kFieldCut + 1) + 1;
+static_assert(kErrorDescriptionCapacity == kDescriptionFields * (kFieldCut + 1) + 1,
+              "each field with the separator after it, and the terminator");
 
-static char ErrorDescription[kDescriptionCapacity]; // the engine's description, split in place
-static int16_t ErrorLine;                           // line of the error
-static uint16_t ErrorColumn;                        // always 0
+static char ErrorDescription[kErrorDescriptionCapacity]; // the engine's description, split in place
+static int16_t ErrorLine;                                // line of the error
+static uint16_t ErrorColumn;                             // always 0
 static char ErrorProcedureName[kProcedureNameCapacity];
 static char ErrorMessage[kMessageCapacity];
 
@@ -50,12 +50,9 @@ void ReplaceChar(char* text, char from, char to)
     }
 }
 
-// Copies the first four fields of a description of any length, each cut to
-// the largest place it can reach, so the split finds the same fields as in
-// the uncut text. A line field that would be cut is replaced by its value.
-static void CopyDescription(const char* source)
+void CopyErrorDescription(char* destination, const char* source)
 {
-    char* out = ErrorDescription;
+    char* out = destination;
     for (int field = 0; field < kDescriptionFields; ++field) {
         const char* end = std::strchr(source, ',');
         size_t length = end != nullptr ? static_cast<size_t>(end - source) : std::strlen(source);
@@ -108,7 +105,8 @@ void ErrorHandoff(char* errorWindowName, char* errorObjectName, int16_t* errorOb
     if (LaunchContext.EditorMarker[0] == '\0') return;
 
     SendCommand("DFTOCS");
-    CopyDescription(CommandResult.PointerResult != nullptr ? CommandResult.PointerResult : CommandResult.TextResult);
+    CopyErrorDescription(ErrorDescription, CommandResult.PointerResult != nullptr ? CommandResult.PointerResult
+                                                                                  : CommandResult.TextResult);
 
     char* cursor = ErrorDescription;
     char* field = SplitField(&cursor, ',');

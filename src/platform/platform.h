@@ -122,6 +122,31 @@ int32_t OsChangeDrive(int32_t drive);
 // Returns 0 on success.
 int32_t OsChangeDirectory(const char* path);
 
+// --- Trace file, clock, local time -----------------------------------------
+typedef struct OsAppendFile* AppendFileHandle;
+
+// The Windows directory, cut to size-1 bytes; returns its length, 0 on failure.
+uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size);
+// Opens path for writing at its end, creating it when missing (on Linux
+// with mode 0600: readable and writable by its owner alone). *existingSize
+// gets the bytes it held already. Null when it cannot be opened.
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize);
+// Writes the bytes at the file's end, handed to the system before it
+// returns, so they stay even when the process dies next. Nonzero when all
+// were written.
+int32_t OsWriteAppendFile(AppendFileHandle file, const void* bytes, uint32_t size);
+// Null does nothing.
+void OsCloseAppendFile(AppendFileHandle file);
+
+// A steady clock in ticks, and its ticks per second (never 0).
+uint64_t OsQueryPerformanceCounter();
+uint64_t OsQueryPerformanceFrequency();
+
+struct OsLocalTime {
+    uint16_t year, month, day, hour, minute, second;
+};
+void OsGetLocalTime(OsLocalTime* time);
+
 // --- Process -------------------------------------------------------------
 // Ends the process through the standard library's exit; does not return.
 [[noreturn]] void OsExitProcess(int status);

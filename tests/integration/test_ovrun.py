@@ -225,6 +225,24 @@ class OvrunTest(sessions.SessionTestCase):
         self.assertEqual(result.stderr, b"", result)
         self.assertEqual(session.events()[2:], [self.window_command(), "stop"])
 
+    def test_trace_is_set_for_the_run_and_the_section_left_as_it_was(self):
+        def trace_section():
+            return [line for line in (self.target.read_settings() or b"").split(b"\r\n")
+                    if line.startswith(b"[OVTST552]") or line.startswith(b"TRACE=") or line.startswith(b"KEEP=")]
+
+        # No section before; then one with another trace and a key of its own.
+        for before in ("", "[OVTST552]\r\nTRACE=elsewhere.txt\r\nKEEP=1\r\n"):
+            with self.subTest(before=before):
+                self.target.write_file(harness.SETTINGS_FILE, before.encode())
+                section = trace_section()
+                result, _ = self.ovrun(["window", self.project_dir(), "--trace", "run.trace"], FAILING_WINDOW)
+                self.assert_status(result, 1)
+                # A relative name is taken in ovrun's current directory.
+                trace = (self.target.scratch / "run.trace").read_bytes()
+                self.assertIn(b'\n"DFTOCS" => kind=5 text="" pointer="12,clients,BTN_OK.PRO,', trace)
+                self.assertEqual(trace_section(), section)
+                (self.target.scratch / "run.trace").unlink()
+
     # -- The launcher ovrun starts ---------------------------------------------------
 
     def test_named_launcher_in_a_folder_with_a_blank(self):

@@ -10,6 +10,7 @@ import uuid
 
 import harness
 import sessions
+import test_trace
 
 SCREEN_TIMEOUT_SECONDS = 20
 
@@ -54,8 +55,8 @@ class TerminalTest(sessions.SessionTestCase):
                 self.fail("tmux is missing, and under CI=true no test may be skipped")
             self.skipTest("tmux is not installed")
 
-    def start(self):
-        folder = self.target.stage_launcher(with_engine=True)
+    def start(self, folder=None):
+        folder = folder or self.target.stage_launcher(with_engine=True)
         terminal = Terminal(str(folder / self.target.launcher_name), {"WINDIR": self.target.windows_dir})
         self.addCleanup(terminal.close)
         return terminal
@@ -99,6 +100,35 @@ class TerminalTest(sessions.SessionTestCase):
         report = dict(self.settings_keys())
         self.assertEqual((report["CR"], report["NLIGNE"], report["NOMFEN"], report["NOMOBJET"], report["MESSAGE"]),
                          (b"*E*", b"42", b"FACTURES", b"CALCUL.PRO", b"Indice hors limites"))
+
+    def test_session_played_by_hand_replays_from_its_trace(self):
+        trace = self.target.scratch / "played.trace"
+        self.editor_request("F", extra={"OVTST552": {"TRACE": str(trace)}})
+        request = self.target.read_settings()
+        folder = self.target.stage_launcher(with_engine=True)
+        terminal = self.start(folder)
+        terminal.wait_for("screen>")
+        terminal.type("")
+        terminal.wait_for("screen>", after=1)
+        terminal.type("e")
+        terminal.wait_for("tre positionn")
+        terminal.type("o")
+        terminal.wait_for("error [")
+        terminal.type("")
+        self.assertIn("<<ended 0>>", terminal.wait_for("<<ended"))
+        played, settings = trace.read_bytes(), self.target.read_settings()
+        self.assertIn(b'\n"DFTOCS" => kind=5 text="" pointer="12,CLIENTS,BTN_OK.PRO,Division par z\\xE9ro"', played)
+
+        script = self.target.scratch / "replay.trace"
+        trace.rename(script)
+        self.target.write_file(harness.SETTINGS_FILE, request)
+        transcript = self.target.scratch / "replay.txt"
+        result = self.target.run_launcher(folder, environment={"OV_STANDIN_SCRIPT": str(script),
+                                                               "OV_STANDIN_TRANSCRIPT": str(transcript)})
+        self.assertEqual(result.status, 0, result)
+        self.assertEqual(sessions.Session(result, transcript.read_bytes()).faults(), [])
+        self.assertEqual(test_trace.masked(trace.read_bytes()), test_trace.masked(played))
+        self.assertEqual(self.target.read_settings(), settings)
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
-// The command channel allocates no memory per command: 10,000 commands of
-// every reply kind go through SendCommand while malloc and operator new
-// count their calls. Built as its own program, since it replaces malloc.
+// The command channel allocates no memory per command, with the session
+// trace off and on: 10,000 commands of every reply kind go through
+// SendCommand while malloc and operator new count their calls. Built as its own program, since it replaces malloc.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +10,8 @@
 
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
+#include "engine/session_trace.h"
+#include "fake_platform.h"
 
 extern "C" void* __libc_malloc(size_t size);
 extern "C" void* __libc_calloc(size_t count, size_t size);
@@ -82,5 +84,27 @@ TEST(CommandChannelMemory, TenThousandCommandsAllocateNothing)
     EXPECT_EQ(0, allocations.load());
     EXPECT_EQ(10001, replyKind);
     EXPECT_STREQ("RET", CommandResult.KeyName);
+    EngineState.Started = 0;
+}
+
+TEST(CommandChannelMemory, TracedCommandsAllocateNothing)
+{
+    // The fake keeps the trace in memory: its room is taken beforehand.
+    std::string& trace = fake::state.appendFiles["trace.txt"];
+    trace.reserve(4 << 20);
+    uint32_t existing = 0;
+    SessionTrace.File = OsOpenAppendFile("trace.txt", &existing);
+    SessionTrace.Active = 1;
+    EngineState.Started = 1;
+    EngineState.OVCALLC = reinterpret_cast<ProcAddress>(&AnswerAtOnce);
+    SendCommand("WARM,%s,%d", "up", 1);
+    allocations = 0;
+    counting = true;
+    for (int i = 0; i < 10000; ++i)
+        SendCommand("OUVRE,%s/_OV_GO.OVW /RE %d", "/home/user/project", i);
+    counting = false;
+    EXPECT_EQ(0, allocations.load());
+    EXPECT_NE(std::string::npos, trace.find("\"OUVRE,/home/user/project/_OV_GO.OVW /RE 9999\" => key=\"RET\""));
+    SessionTrace = SessionTraceRecord();
     EngineState.Started = 0;
 }

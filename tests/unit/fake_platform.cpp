@@ -454,6 +454,40 @@ int32_t OsChangeDirectory(const char* path)
     return 0;
 }
 
+uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
+{
+    if (state.windowsDirectory.size() >= size) return 0;
+    std::memcpy(buffer, state.windowsDirectory.c_str(), state.windowsDirectory.size() + 1);
+    return static_cast<uint32_t>(state.windowsDirectory.size());
+}
+
+// The handle is the file's bytes in state.appendFiles, which a map keeps in place.
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize)
+{
+    Log(std::string("OpenAppendFile ") + path);
+    if (state.unopenableFiles.count(path) != 0) return nullptr;
+    std::string& bytes = state.appendFiles[path];
+    *existingSize = static_cast<uint32_t>(bytes.size());
+    return reinterpret_cast<AppendFileHandle>(&bytes);
+}
+
+int32_t OsWriteAppendFile(AppendFileHandle file, const void* bytes, uint32_t size)
+{
+    reinterpret_cast<std::string*>(file)->append(static_cast<const char*>(bytes), size);
+    return 1;
+}
+
+void OsCloseAppendFile(AppendFileHandle file)
+{
+    if (file != nullptr) Log("CloseAppendFile");
+}
+
+uint64_t OsQueryPerformanceCounter() { return state.clockTicks += 250; }
+
+uint64_t OsQueryPerformanceFrequency() { return 1000000; }
+
+void OsGetLocalTime(OsLocalTime* time) { *time = {2026, 1, 2, 3, 4, 5}; }
+
 void OsExitProcess(int status)
 {
     Log("ExitProcess " + std::to_string(status));

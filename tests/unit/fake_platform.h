@@ -52,6 +52,10 @@ struct State {
     std::string modulePath;                // the launcher's file; empty: not loaded under its name
     uint32_t errorMode = 0;
     std::set<std::string> existingPaths; // for OpenFile(OF_EXIST)
+    std::string windowsDirectory = std::string(1, kPathSeparator) + "windows";
+    std::set<std::string> unopenableFiles;          // full paths that OsOpenAppendFile refuses
+    std::map<std::string, std::string> appendFiles; // full path -> the bytes appended, in order
+    uint64_t clockTicks = 0;                        // each reading of the clock adds 250 (0.25 ms)
 
     // Engine library
     bool libraryPresent = true;

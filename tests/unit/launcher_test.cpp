@@ -32,6 +32,7 @@ TEST_F(FakeTest, EditorRunWithoutModeFollowsTheExactStartAndExitOrder)
     const std::string environment = "ENVI," + std::to_string(state.environmentAddress);
     const std::vector<std::string> expected = {
         "RegisterClass style=3 extra=0,0 icon=none cursor=arrow brush=white menu=TEST class=TEST",
+        "Read Orvane.ini OVTST552 TRACE 520",
         "Read Orvane.ini TEST LIGNEDECOMMANDE 300",
         "Write win.ini Orvane55 LIGNEDECOMMANDE=OVTST552.EXE /TEST",
         "CreateWindow ex=0 TEST TEST style=2147483648 -10,-10 10x10",

@@ -91,7 +91,8 @@ bool ParseArguments(int argc, const char* const* argv, RunOptions* options, std:
                 return false;
             }
         } else if (TakeValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
-                   TakeValue("--exe-dir", argc, argv, &i, &options->ExecutableDirectory, &missing)) {
+                   TakeValue("--exe-dir", argc, argv, &i, &options->ExecutableDirectory, &missing) ||
+                   TakeValue("--trace", argc, argv, &i, &options->TraceFile, &missing)) {
             if (missing) {
                 *error = std::string(argument).substr(0, std::strcspn(argument, "=")) + " needs a value";
                 return false;
@@ -137,6 +138,7 @@ const char* UsageText()
            "  --launcher PATH    the launcher to start (default: the one beside ovrun)\n"
            "  --exe-dir DIR      the product's program directory (default: the launcher's)\n"
            "  --timeout SECONDS  end the launcher after SECONDS (on Windows with all it started)\n"
+           "  --trace FILE       append a trace of the session with the engine to FILE\n"
            "Exit status: 0 no runtime error, 1 runtime error reported, 2 wrong usage or\n"
            "input, 3 the launcher did not carry out the request or timed out.\n";
 }

@@ -15,6 +15,7 @@ struct RunOptions {
     std::string Launcher;            // --launcher PATH; empty: the one beside ovrun
     std::string ExecutableDirectory; // --exe-dir DIR; empty: the launcher's directory
     long TimeoutSeconds = 0;         // --timeout SECONDS; 0: no limit
+    std::string TraceFile;           // --trace FILE: the session trace of this run; empty: none
 };
 
 // The longest --timeout, so that it fits any wait's milliseconds.

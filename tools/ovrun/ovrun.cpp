@@ -22,6 +22,10 @@ namespace {
 const char kSettingsFile[] = "Orvane.ini";
 const char kTestSection[] = "TEST";
 const char kEditorMarker[] = "EDITEUR";
+const char kTraceSection[] = "OVTST552";
+const char kTraceKey[] = "TRACE";
+// Returned for a key that is not there; no settings value holds this byte.
+const char kAbsent[] = "\n";
 
 constexpr int kNoError = 0;
 constexpr int kRuntimeError = 1;
@@ -50,6 +54,43 @@ std::string ReadSetting(const char* key)
 bool WriteSetting(const char* key, const char* value)
 {
     return OsWritePrivateProfileString(kTestSection, key, value, kSettingsFile) != 0;
+}
+
+// The [OVTST552] section as it was before the run: TRACE's value, whether it
+// was there, and whether the section held any key.
+struct TraceSetting {
+    bool Present = false;
+    std::string Value;
+    bool SectionHadKeys = false;
+};
+
+TraceSetting ReadTraceSetting()
+{
+    TraceSetting setting;
+    char value[4096];
+    OsGetPrivateProfileString(kTraceSection, kTraceKey, kAbsent, value, sizeof value, kSettingsFile);
+    setting.Present = std::string(value) != kAbsent;
+    if (setting.Present) setting.Value = value;
+    // Room for more than a name, since a list that does not fit counts as empty.
+    char keys[64] = "";
+    setting.SectionHadKeys =
+        OsGetPrivateProfileString(kTraceSection, nullptr, "", keys, sizeof keys, kSettingsFile) > 0;
+    return setting;
+}
+
+// Puts the section back: the old value, or no TRACE, or no section at all.
+void RestoreTraceSetting(const TraceSetting& before)
+{
+    if (before.Present)
+        OsWritePrivateProfileString(kTraceSection, kTraceKey, before.Value.c_str(), kSettingsFile);
+    else
+        OsWritePrivateProfileString(kTraceSection, before.SectionHadKeys ? kTraceKey : nullptr, nullptr, kSettingsFile);
+}
+
+bool IsAbsolute(const std::string& path)
+{
+    if (!path.empty() && (path[0] == '/' || (kBackslashIsSeparator && path[0] == '\\'))) return true;
+    return kBackslashIsSeparator && path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
 std::string DirectoryOf(const std::string& path)
@@ -163,11 +204,27 @@ int Run(const RunOptions& options)
         if (executableDirectory.empty()) return kBadInput;
     }
 
+    // The launcher takes a relative name in the Windows directory; the user
+    // means the current one.
+    std::string traceFile = options.TraceFile;
+    if (!traceFile.empty() && !IsAbsolute(traceFile)) {
+        const std::string here = CurrentDirectoryPath();
+        if (here.empty()) return Fail(kBadInput, "the current directory cannot be named");
+        traceFile = JoinPath(here, traceFile.c_str());
+    }
+
     const std::string commandLine = LauncherCommandLine(launcher);
     if (!WriteRequest(commandLine, executableDirectory, testDirectory, options))
         return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
+    const TraceSetting traceBefore = ReadTraceSetting();
+    if (!traceFile.empty() &&
+        OsWritePrivateProfileString(kTraceSection, kTraceKey, traceFile.c_str(), kSettingsFile) == 0) {
+        WriteSetting("COMMANDE", nullptr);
+        return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
+    }
 
     const LauncherEnd end = RunLauncher(launcher, commandLine, options.TimeoutSeconds);
+    if (!traceFile.empty()) RestoreTraceSetting(traceBefore);
     if (!end.Started) {
         WriteSetting("COMMANDE", nullptr);
         return Fail(kBadInput, "cannot start the launcher " + launcher + ": " + end.Failure);

@@ -8,9 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <string>
@@ -456,6 +458,76 @@ int32_t OsChangeDirectory(const char* path)
         if (!ResolvePathIgnoringCase(WithPosixSeparators(path), &resolved)) return -1;
         return chdir(resolved.c_str()) == 0 ? 0 : -1;
     });
+}
+
+// --- Trace file, clock, local time -----------------------------------------
+
+uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
+{
+    if (size == 0) return 0;
+    return WithoutExceptions(0u, [&] {
+        const std::string directory = WindowsDirectory();
+        if (directory.empty() || directory.size() >= size) return 0u;
+        std::memcpy(buffer, directory.c_str(), directory.size() + 1);
+        return static_cast<uint32_t>(directory.size());
+    });
+}
+
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize)
+{
+    return WithoutExceptions(static_cast<AppendFileHandle>(nullptr), [&] {
+        // 0600: a trace holds whatever was typed at the console.
+        const int file = open(WithPosixSeparators(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (file < 0) return static_cast<AppendFileHandle>(nullptr);
+        struct stat status;
+        *existingSize = fstat(file, &status) == 0 && status.st_size > 0
+                            ? static_cast<uint32_t>(status.st_size > 0xFFFFFFFF ? 0xFFFFFFFF : status.st_size)
+                            : 0;
+        // The descriptor plus one, so that descriptor 0 is not the null handle.
+        return reinterpret_cast<AppendFileHandle>(static_cast<intptr_t>(file) + 1);
+    });
+}
+
+static int AppendFileDescriptor(AppendFileHandle file)
+{
+    return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
+}
+
+int32_t OsWriteAppendFile(AppendFileHandle file, const void* bytes, uint32_t size)
+{
+    const char* at = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const ssize_t written = write(AppendFileDescriptor(file), at, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return 0;
+        at += written;
+        size -= static_cast<uint32_t>(written);
+    }
+    return 1;
+}
+
+void OsCloseAppendFile(AppendFileHandle file)
+{
+    if (file != nullptr) close(AppendFileDescriptor(file));
+}
+
+uint64_t OsQueryPerformanceCounter()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+uint64_t OsQueryPerformanceFrequency() { return 1000000000u; }
+
+void OsGetLocalTime(OsLocalTime* time)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local;
+    localtime_r(&now, &local);
+    *time = {static_cast<uint16_t>(local.tm_year + 1900), static_cast<uint16_t>(local.tm_mon + 1),
+             static_cast<uint16_t>(local.tm_mday),        static_cast<uint16_t>(local.tm_hour),
+             static_cast<uint16_t>(local.tm_min),         static_cast<uint16_t>(local.tm_sec)};
 }
 
 // --- Process -------------------------------------------------------------

@@ -150,4 +150,57 @@ int32_t OsChangeDirectory(const char* path)
 
 // --- Process -------------------------------------------------------------
 
+// --- Trace file, clock, local time -----------------------------------------
+
+uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
+{
+    // A buffer too small gets the size needed back; it is taken as a failure.
+    const UINT length = GetWindowsDirectoryA(buffer, size);
+    return length < size ? length : 0;
+}
+
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize)
+{
+    // Append access without write access: every write goes to the end, even
+    // when another process appends too.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    const DWORD size = GetFileSize(file, nullptr);
+    *existingSize = size == INVALID_FILE_SIZE ? 0 : size;
+    return Convert<AppendFileHandle>(file);
+}
+
+int32_t OsWriteAppendFile(AppendFileHandle file, const void* bytes, uint32_t size)
+{
+    DWORD written = 0;
+    return WriteFile(Convert<HANDLE>(file), bytes, size, &written, nullptr) && written == size ? 1 : 0;
+}
+
+void OsCloseAppendFile(AppendFileHandle file)
+{
+    if (file != nullptr) CloseHandle(Convert<HANDLE>(file));
+}
+
+uint64_t OsQueryPerformanceCounter()
+{
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return static_cast<uint64_t>(count.QuadPart);
+}
+
+uint64_t OsQueryPerformanceFrequency()
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart > 0 ? static_cast<uint64_t>(frequency.QuadPart) : 1;
+}
+
+void OsGetLocalTime(OsLocalTime* time)
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    *time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
 void OsExitProcess(int status) { std::exit(status); }
