@@ -209,6 +209,14 @@ TEST_F(ProfileFile, RewritesInPlaceWhenTheDirectoryRefusesNewFiles)
     EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "w", path_.c_str()), 0);
     EXPECT_EQ(Bytes(), "[Setup]\r\nPath=longer value\r\n");
 
+    // A longer rewrite that fails on a disk refusing every truncation from
+    // then on: the room claimed first must not have lengthened the file.
+    FailStepAt(kFaultTempCreate, 1);
+    FailStepAt(kFaultInPlaceWrite, 1);
+    FailStepAt(kFaultTruncate, 1, true);
+    EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "a much longer value than before", path_.c_str()), 0);
+    EXPECT_EQ(Bytes(), "[Setup]\r\nPath=longer value\r\n");
+
     // A real directory without write permission, for a process that must
     // respect it.
     ResetFaultsForTests();

@@ -191,7 +191,14 @@ int CreateTemporaryFile(const std::string& path, const struct stat* old, std::st
     return -1;
 }
 
-bool TruncateTo(int descriptor, size_t size) { return ftruncate(descriptor, static_cast<off_t>(size)) == 0; }
+bool TruncateTo(int descriptor, size_t size)
+{
+    if (StepFails(kFaultTruncate)) {
+        errno = EIO;
+        return false;
+    }
+    return ftruncate(descriptor, static_cast<off_t>(size)) == 0;
+}
 
 // Writes bytes over the open file itself. Used only where the directory
 // refuses a new file (or the rename) but the file may be written, as Windows
@@ -200,12 +207,15 @@ bool TruncateTo(int descriptor, size_t size) { return ftruncate(descriptor, stat
 bool RewriteInPlace(int descriptor, const std::string& oldBytes, const std::string& bytes)
 {
     // Claim the room first, so that a full disk stops us before any byte of
-    // the file has changed.
-    if (bytes.size() > oldBytes.size() && posix_fallocate(descriptor, static_cast<off_t>(oldBytes.size()),
-                                                          static_cast<off_t>(bytes.size() - oldBytes.size())) != 0) {
-        TruncateTo(descriptor, oldBytes.size());
+    // the file has changed. The claim keeps the file's length: a rewrite
+    // that then fails, with the disk refusing every write and truncation
+    // after it, must not leave the file lengthened by a tail of NULs. A file
+    // system that cannot claim room this way is written without a claim.
+    if (bytes.size() > oldBytes.size() &&
+        fallocate(descriptor, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(oldBytes.size()),
+                  static_cast<off_t>(bytes.size() - oldBytes.size())) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS)
         return false;
-    }
     if (WriteAllAt(descriptor, bytes, kFaultInPlaceWrite) && TruncateTo(descriptor, bytes.size()) &&
         fsync(descriptor) == 0)
         return true;
