@@ -232,6 +232,16 @@ TEST_F(ProfileFile, RewritesInPlaceWhenTheDirectoryRefusesNewFiles)
     EXPECT_EQ(ListDirectory(scratch_.Path()), std::vector<std::string>{"Orvane.ini"});
 }
 
+TEST_F(ProfileFile, DeletingASectionRemovesOnlyTheCopyThatReadsSee)
+{
+    WriteBytes(path_, "[Setup]\r\nPath=1\r\n[Other]\r\nX=0\r\n[setup]\r\nPath=2\r\n");
+    EXPECT_EQ(OsWritePrivateProfileString("SETUP", nullptr, nullptr, path_.c_str()), 1);
+    EXPECT_EQ(Bytes(), "[Other]\r\nX=0\r\n[setup]\r\nPath=2\r\n");
+    char value[8];
+    OsGetPrivateProfileString("Setup", "Path", "none", value, sizeof value, path_.c_str());
+    EXPECT_STREQ(value, "2") << "the later copy is now the one read";
+}
+
 TEST_F(ProfileFile, MissingDirectoryFailsWritesAndIsNotCreated)
 {
     const std::string missing = scratch_ / "absent/Orvane.ini";
