@@ -25,6 +25,12 @@ end and sent the same commands.
 
 Every run is a fresh process; the two programs take turns, and the figures
 are medians of the runs. Output: a table, and with --json the figures.
+
+--callgrind counts instructions instead (native only): one run of each
+program of each measurement under valgrind's callgrind, the whole process
+from the dynamic loader on, the stand-in engine included in both programs
+alike. A screen's cost is the window test's count less the start's,
+divided by the screens.
 """
 
 import argparse
@@ -236,6 +242,49 @@ def measure(target, name, variables, expected_status, runs, warmup):
     }
 
 
+def count_instructions(target, argv, variables, expected_status, label):
+    """Runs once under callgrind: the instructions the process executed."""
+    output = target.scratch / "callgrind.out"
+    output.unlink(missing_ok=True)
+    target.prepare_run()
+    _, _, status = target.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={output}", *argv], variables)
+    if status != expected_status:
+        raise SystemExit(f"{label}: exit status {status} under callgrind, expected {expected_status}")
+    found = re.search(rb"^(?:summary|totals): (\d+)", output.read_bytes(), re.MULTILINE)
+    if found is None:
+        raise SystemExit(f"{label}: callgrind wrote no total")
+    return int(found.group(1))
+
+
+def callgrind_target(target, screens):
+    script = target.scratch / "script.txt"
+    script.write_text(window_script(screens), encoding="cp1252")
+    window = {"OV_STANDIN_SCRIPT": target.path_text(script), "OV_STANDIN_MAX_CALLS": str(10 * screens + 100)}
+    start = {"OV_STANDIN_MODE": "quiet", "OV_STANDIN_MAX_CALLS": "1"}
+    programs = {"launcher": target.launcher(), **target.baselines()}
+    counts = {}
+    for label, argv in programs.items():
+        counts[label] = {
+            "start": count_instructions(target, argv, start, 3, f"start {label}"),
+            "window": count_instructions(target, argv, window, 0, f"window {label}"),
+        }
+        counts[label]["screen"] = (counts[label]["window"] - counts[label]["start"]) / screens
+    return {"target": target.name, "screens": screens, "instructions": counts}
+
+
+def print_instructions(result):
+    counts = result["instructions"]
+    least = counts["baseline"]
+    window = f"{result['screens']} screens"
+    print(f"{'program':21} {'start and exit':>15} {'ratio':>6} {window:>15} "
+          f"{'ratio':>6} {'per screen':>11} {'ratio':>6}")
+    for label, count in counts.items():
+        print(f"{label:21} {count['start']:15,} {count['start'] / least['start']:6.2f} {count['window']:15,} "
+              f"{count['window'] / least['window']:6.2f} {count['screen']:11,.0f} "
+              f"{count['screen'] / least['screen']:6.2f}")
+    print("instructions (valgrind --tool=callgrind); ratio: against the baseline")
+
+
 def run_target(target, screens, runs, warmup):
     script = target.scratch / "script.txt"
     script.write_text(window_script(screens), encoding="cp1252")
@@ -282,7 +331,19 @@ def main():
     parser.add_argument("--runs", type=int, default=11, help="timed runs of each program (native)")
     parser.add_argument("--wine-runs", type=int, default=7, help="timed runs of each program under Wine")
     parser.add_argument("--json", type=Path, help="also write the figures here")
+    parser.add_argument("--callgrind", action="store_true",
+                        help="count instructions under valgrind's callgrind instead of timing (native only)")
     arguments = parser.parse_args()
+
+    if arguments.callgrind:
+        with tempfile.TemporaryDirectory(prefix="ovbench-") as scratch:
+            native = Path(scratch) / "native"
+            native.mkdir()
+            result = callgrind_target(NativeTarget(native, arguments.native_build.resolve()), arguments.screens)
+        print_instructions(result)
+        if arguments.json:
+            arguments.json.write_text(json.dumps(result, indent=2) + "\n")
+        return 0
 
     results = []
     with tempfile.TemporaryDirectory(prefix="ovbench-") as scratch:
