@@ -1,12 +1,23 @@
-# The Linux target: our own implementation of the platform procedures.
+# The Linux target: our own implementation of the platform procedures, one
+# file per service. Its headers are private to it; the Windows directory's
+# rule is a library of its own, which ovrun shares.
+add_library(ovwindowsdirectory STATIC src/platform/posix/shared/posix_windows_directory.cpp)
+target_include_directories(ovwindowsdirectory PUBLIC src/platform/posix/shared)
+
 add_library(ovplatform STATIC
-  src/platform/posix/posix_platform.cpp
-  src/platform/posix/posix_profile.cpp
-  src/platform/posix/posix_profile_text.cpp
+  src/platform/posix/posix_environment.cpp
+  src/platform/posix/posix_faults.cpp
+  src/platform/posix/posix_files.cpp
+  src/platform/posix/posix_global_memory.cpp
+  src/platform/posix/posix_library.cpp
   src/platform/posix/posix_paths.cpp
-  src/platform/posix/posix_faults.cpp)
+  src/platform/posix/posix_profile.cpp
+  src/platform/posix/posix_profile_cache.cpp
+  src/platform/posix/posix_profile_file.cpp
+  src/platform/posix/posix_profile_text.cpp
+  src/platform/posix/posix_windows.cpp)
 target_include_directories(ovplatform PUBLIC src/platform ${OV_PLATFORM_DIR})
-target_link_libraries(ovplatform PUBLIC ${CMAKE_DL_LIBS})
+target_link_libraries(ovplatform PUBLIC ovwindowsdirectory ${CMAKE_DL_LIBS})
 
 # The shipped programs and the stand-in carry the C++ runtime, as on
 # Windows: a start then spends nothing on the dynamic loader relocating

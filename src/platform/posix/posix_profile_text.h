@@ -1,7 +1,7 @@
 // The bytes of a profile file as the Win32 profile functions read and edit
 // them: lines, [section] headers and key=value entries, names matched without
-// regard to ASCII case. Pure functions over bytes; posix_profile.cpp does the
-// file work around them.
+// regard to ASCII case. Pure functions over bytes; posix_profile_file.cpp and
+// posix_profile_cache.cpp do the file work around them.
 //
 // An edit changes only the lines it touches and writes new lines with CRLF;
 // every other byte (comments, blank lines, odd spacing, LF or CR endings,
