@@ -8,10 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "posix_library.h"
 
 #include "platform.h"
 #include "posix_faults.h"
@@ -104,7 +107,19 @@ bool SegmentsInsideFile(const std::string& path)
     return inside;
 }
 
+// Notes why the library at tried could not be used. dlerror's text usually
+// starts with the path again: that is dropped.
+void NoteLibraryFailure(const char* verb, const std::string& tried, const std::string& path, const char* reason)
+{
+    if (reason == nullptr) reason = "no reason given";
+    const std::string repeated = path + ": ";
+    if (std::strncmp(reason, repeated.c_str(), repeated.size()) == 0) reason += repeated.size();
+    std::snprintf(LibraryFailure, sizeof LibraryFailure, "cannot %s %s: %s", verb, tried.c_str(), reason);
+}
+
 } // namespace
+
+char LibraryFailure[kLibraryFailureSize];
 
 ModuleHandle OsGetModuleHandle(const char* moduleName)
 {
@@ -146,18 +161,31 @@ ModuleHandle OsLoadLibrary(const char* fileName)
     if (StepFails(kFaultLibraryLoad)) return nullptr;
     return WithoutExceptions(static_cast<ModuleHandle>(nullptr), [&]() -> ModuleHandle {
         std::string path = WithPosixSeparators(fileName);
+        std::string tried = path;
         // A bare name is looked for in the launcher's own directory first (its
         // name matched ignoring case), then by the system's search.
         if (IsBareFileName(fileName)) {
             const std::string directory = DirectoryPart(ExecutablePath());
             const std::string found = FindEntryIgnoringCase(directory, path);
-            if (!found.empty()) path = JoinPath(directory, found);
+            if (!found.empty()) {
+                path = JoinPath(directory, found);
+                tried = path;
+            } else {
+                tried = JoinPath(directory, path) + " (missing), then " + path + " through the system's library search";
+            }
         }
         // Only a path names the file dlopen will map; a bare name is left
         // to the system's search.
-        if (path.find('/') != std::string::npos && !SegmentsInsideFile(path)) return nullptr;
+        if (path.find('/') != std::string::npos && !SegmentsInsideFile(path)) {
+            NoteLibraryFailure("load", tried, path, "the file ends before the parts its header lists (cut short?)");
+            return nullptr;
+        }
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) return nullptr;
+        if (handle == nullptr) {
+            NoteLibraryFailure("load", tried, path, dlerror());
+            return nullptr;
+        }
+        LibraryFailure[0] = '\0';
         // dlopen hands back the same handle for a library already loaded and
         // counts one more reference; the list follows it.
         if (LoadedLibrary* library = FindLoadedLibrary(handle)) {
@@ -180,7 +208,16 @@ ProcAddress OsGetProcAddress(ModuleHandle module, const char* name)
     if (name == nullptr) return nullptr;
     if (module != static_cast<ModuleHandle>(ProgramHandle()) && FindLoadedLibrary(module) == nullptr) return nullptr;
     if (StepFails(kFaultSymbolLookup)) return nullptr;
+    dlerror();
     void* address = dlsym(module, name);
+    if (address == nullptr) {
+        const LoadedLibrary* library = FindLoadedLibrary(module);
+        const std::string path = library != nullptr ? library->Path : ExecutablePath();
+        WithoutExceptions(0, [&] {
+            NoteLibraryFailure("use", path, path, dlerror());
+            return 0;
+        });
+    }
     ProcAddress procedure = nullptr;
     static_assert(sizeof procedure == sizeof address, "a data pointer holds a procedure address");
     std::memcpy(&procedure, &address, sizeof procedure);

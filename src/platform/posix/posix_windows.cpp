@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "posix_library.h"
 #include "posix_no_throw.h"
 #include "posix_paths.h"
 
@@ -42,6 +43,12 @@ int32_t OsMessageBox(WindowHandle, const char* text, const char* caption, uint32
     // "CAPTION: TEXT" on one line, the bytes as given. Windows' default
     // caption is "Error".
     std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "Error", text != nullptr ? text : "");
+    // The box that follows a failed load says why, on a line of its own:
+    // the core's text names no file and no cause.
+    if (LibraryFailure[0] != '\0') {
+        std::fprintf(stderr, "%s\n", LibraryFailure);
+        LibraryFailure[0] = '\0';
+    }
     std::fflush(stderr);
     // Only a person at a terminal can close the box.
     if (isatty(STDIN_FILENO)) {
