@@ -2,12 +2,15 @@
 // writes with the bytes checked after each, failures at each step of the
 // atomic replacement, the in-place path, the Windows directory's choice and
 // creation, and writers in several processes at once.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -190,6 +193,31 @@ TEST_F(ProfileFile, FailedReplacementLeavesTheOldFileAndNoTemporary)
     FailStepAt(kFaultTempCreate, 1);
     EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "w", path_.c_str()), 0);
     EXPECT_TRUE(ListDirectory(scratch_.Path()).empty());
+}
+
+TEST_F(ProfileFile, AWriteRemovesOnlyStaleTemporariesOfItsFileLeftByGoneProcesses)
+{
+    WriteBytes(path_, "[Setup]\r\nPath=v\r\n");
+    // No process has the number 2147483647 (past any pid_max); the parent
+    // process is alive.
+    const std::string alive = ".Orvane.ini." + std::to_string(getppid()) + ".1.tmp";
+    const std::vector<std::string> kept = {".Orvane.ini.2147483647.2.tmp", alive, ".Other.ini.2147483647.1.tmp",
+                                           ".Orvane.ini.x.1.tmp"};
+    const std::string stale = ".Orvane.ini.2147483647.1.tmp";
+    const timespec hoursAgo = {time(nullptr) - 7200, 0};
+    const timespec times[2] = {hoursAgo, hoursAgo};
+    for (const std::string& name : {stale, kept[1], kept[2], kept[3], kept[0]}) {
+        WriteBytes(scratch_ / name, "x");
+        // All old but the first kept one, which is recent.
+        if (name != kept[0]) {
+            ASSERT_EQ(utimensat(AT_FDCWD, (scratch_ / name).c_str(), times, 0), 0);
+        }
+    }
+    EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "w", path_.c_str()), 1);
+    std::vector<std::string> expected = kept;
+    expected.push_back("Orvane.ini");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListDirectory(scratch_.Path()), expected);
 }
 
 TEST_F(ProfileFile, RewritesInPlaceWhenTheDirectoryRefusesNewFiles)

@@ -2,12 +2,16 @@
 // replacement with its in-place fallback.
 #include "posix_profile_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 #include "posix_faults.h"
 #include "posix_paths.h"
@@ -152,6 +156,47 @@ int CreateTemporaryFile(const std::string& path, const struct stat* old, std::st
     return -1;
 }
 
+// True for ".<name>.<pid>.<n>.tmp", a temporary file of ours for name;
+// *pid gets its maker.
+bool IsTemporaryOf(const std::string& entry, const std::string& name, long* pid)
+{
+    const std::string prefix = "." + name + ".";
+    if (entry.compare(0, prefix.size(), prefix) != 0) return false;
+    const char* at = entry.c_str() + prefix.size();
+    char* end = nullptr;
+    *pid = std::strtol(at, &end, 10);
+    if (end == at || *end != '.') return false;
+    at = end + 1;
+    std::strtoul(at, &end, 10);
+    return end != at && std::strcmp(end, ".tmp") == 0;
+}
+
+// Removes what earlier writes of the file at path left behind when both a
+// write and the removal of its temporary file failed: only our own
+// temporary files for this name, only from a process that is gone, and only
+// when untouched for an hour, so that no writer still at work, here or on
+// another machine sharing the folder, loses its file.
+void RemoveStaleTemporaries(const std::string& path)
+{
+    constexpr time_t kStaleSeconds = 3600;
+    const std::string directory = DirectoryPart(path);
+    const std::string name = FileNamePart(path);
+    DIR* listing = opendir(directory.c_str());
+    if (listing == nullptr) return;
+    const time_t now = time(nullptr);
+    while (const dirent* entry = readdir(listing)) {
+        long pid = 0;
+        if (!IsTemporaryOf(entry->d_name, name, &pid)) continue;
+        const std::string leftover = JoinPath(directory, entry->d_name);
+        struct stat status;
+        if (lstat(leftover.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_mtime > now - kStaleSeconds)
+            continue;
+        if (pid > 0 && pid != getpid() && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            unlink(leftover.c_str());
+    }
+    closedir(listing);
+}
+
 bool TruncateTo(int descriptor, size_t size)
 {
     if (StepFails(kFaultTruncate)) {
@@ -208,6 +253,7 @@ bool ReplaceFile(const std::string& path, int existing, const struct stat& statu
     if (StepFails(kFaultRename)) {
         errno = EIO;
     } else if (rename(temporaryPath.c_str(), path.c_str()) == 0) {
+        RemoveStaleTemporaries(path);
         SyncDirectory(DirectoryPart(path));
         return true;
     }

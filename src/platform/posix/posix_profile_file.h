@@ -47,6 +47,7 @@ bool ReadAll(int descriptor, std::string* bytes);
 // flushed, then renamed over it. existing is the open file (-1 for a new
 // file), with its status and bytes; where the directory refuses the new
 // file or the rename, existing is rewritten in place. On failure the file
-// keeps its old bytes and length.
+// keeps its old bytes and length. A replacement also removes the temporary
+// files that failed writes of this file could not remove, once stale.
 bool ReplaceFile(const std::string& path, int existing, const struct stat& status, const std::string& oldBytes,
                  const std::string& bytes);
