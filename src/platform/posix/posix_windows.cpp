@@ -14,8 +14,8 @@
 
 namespace {
 
-// There is no window system: the cursor and the stock brushes are distinct
-// dummy objects, classes and windows are names and numbers in two lists.
+// The cursor and the stock brushes are distinct dummy objects; classes and
+// windows are names and numbers in two lists.
 char ArrowCursor;     // the one cursor every id gets
 char StockBrushes[6]; // WHITE_BRUSH (0) to NULL_BRUSH (5)
 
