@@ -25,6 +25,12 @@ end and sent the same commands.
 
 Every run is a fresh process; the two programs take turns, and the figures
 are medians of the runs. Output: a table, and with --json the figures.
+
+--callgrind counts instructions instead (native only): one run of each
+program of each measurement under valgrind's callgrind, the whole process
+from the dynamic loader on, the stand-in engine included in both programs
+alike. A screen's cost is the window test's count less the start's,
+divided by the screens.
 """
 
 import argparse
@@ -236,6 +242,88 @@ def measure(target, name, variables, expected_status, runs, warmup):
     }
 
 
+def instructions_in(profile, library):
+    """The instructions a callgrind profile spent in calls into library from
+    outside it (its start-up code, its entry points), with all they called."""
+    names = {}
+    current = callee = None
+    call_into_library = False
+    spent = 0
+    for line in profile.splitlines():
+        # Object names are numbered at their first mention, as a caller or a callee.
+        named = re.match(rb"(c?)ob=(?:\((\d+)\))? ?(.*)", line)
+        if named:
+            if named.group(2) and named.group(3):
+                names[named.group(2)] = named.group(3)
+            name = os.path.basename(names.get(named.group(2), named.group(3)).decode(errors="replace"))
+            if named.group(1):
+                callee = name
+            else:
+                current = callee = name
+        elif line.startswith(b"calls="):
+            call_into_library = callee == library and current != library
+        elif line[:1].isdigit() or line[:1] in (b"+", b"-", b"*"):
+            # The cost line after calls= is the call's, with all it called.
+            if call_into_library:
+                fields = line.split()
+                spent += int(fields[1]) if len(fields) > 1 else 0
+            call_into_library = False
+            callee = current
+    return spent
+
+
+def count_instructions(target, argv, variables, expected_status, label):
+    """Runs once under callgrind: the instructions the whole process executed,
+    and those outside the engine library."""
+    output = target.scratch / "callgrind.out"
+    output.unlink(missing_ok=True)
+    target.prepare_run()
+    _, _, status = target.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={output}", *argv], variables)
+    if status != expected_status:
+        raise SystemExit(f"{label}: exit status {status} under callgrind, expected {expected_status}")
+    profile = output.read_bytes()
+    found = re.search(rb"^(?:summary|totals): (\d+)", profile, re.MULTILINE)
+    if found is None:
+        raise SystemExit(f"{label}: callgrind wrote no total")
+    return int(found.group(1)), int(found.group(1)) - instructions_in(profile, ENGINE)
+
+
+def callgrind_target(target, screens):
+    script = target.scratch / "script.txt"
+    script.write_text(window_script(screens), encoding="cp1252")
+    window = {"OV_STANDIN_SCRIPT": target.path_text(script), "OV_STANDIN_MAX_CALLS": str(10 * screens + 100)}
+    start = {"OV_STANDIN_MODE": "quiet", "OV_STANDIN_MAX_CALLS": "1"}
+    programs = {"launcher": target.launcher(), **target.baselines()}
+    counts = {}
+    for label, argv in programs.items():
+        start_all, start_own = count_instructions(target, argv, start, 3, f"start {label}")
+        window_all, window_own = count_instructions(target, argv, window, 0, f"window {label}")
+        counts[label] = {
+            "start": start_all, "window": window_all, "screen": (window_all - start_all) / screens,
+            "start_without_engine": start_own, "window_without_engine": window_own,
+            "screen_without_engine": (window_own - start_own) / screens,
+        }
+    return {"target": target.name, "screens": screens, "instructions": counts}
+
+
+def print_instructions(result):
+    counts = result["instructions"]
+    least = counts["baseline"]
+    window = f"{result['screens']} screens"
+    for suffix, title in (("", "the whole process"), ("_without_engine", "outside the engine library")):
+        print(f"Instructions, {title}:")
+        print(f"{'program':21} {'start and exit':>15} {'ratio':>6} {window:>15} "
+              f"{'ratio':>6} {'per screen':>11} {'ratio':>6}")
+        for label, count in counts.items():
+            start, screens, screen = (count["start" + suffix], count["window" + suffix],
+                                      count["screen" + suffix])
+            print(f"{label:21} {start:15,} {start / least['start' + suffix]:6.2f} {screens:15,} "
+                  f"{screens / least['window' + suffix]:6.2f} {screen:11,.0f} "
+                  f"{screen / least['screen' + suffix]:6.2f}")
+    print("valgrind --tool=callgrind; a screen: the window test less the start, over the screens; "
+          "ratio: against the baseline")
+
+
 def run_target(target, screens, runs, warmup):
     script = target.scratch / "script.txt"
     script.write_text(window_script(screens), encoding="cp1252")
@@ -282,7 +370,19 @@ def main():
     parser.add_argument("--runs", type=int, default=11, help="timed runs of each program (native)")
     parser.add_argument("--wine-runs", type=int, default=7, help="timed runs of each program under Wine")
     parser.add_argument("--json", type=Path, help="also write the figures here")
+    parser.add_argument("--callgrind", action="store_true",
+                        help="count instructions under valgrind's callgrind instead of timing (native only)")
     arguments = parser.parse_args()
+
+    if arguments.callgrind:
+        with tempfile.TemporaryDirectory(prefix="ovbench-") as scratch:
+            native = Path(scratch) / "native"
+            native.mkdir()
+            result = callgrind_target(NativeTarget(native, arguments.native_build.resolve()), arguments.screens)
+        print_instructions(result)
+        if arguments.json:
+            arguments.json.write_text(json.dumps(result, indent=2) + "\n")
+        return 0
 
     results = []
     with tempfile.TemporaryDirectory(prefix="ovbench-") as scratch:

@@ -33,8 +33,13 @@ endif()
 install(TARGETS ovtst552 ovini ovrun RUNTIME DESTINATION ${OV_INSTALL_PROGRAM_DIR})
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${OV_INSTALL_DOC_DIR})
 if(TARGET ovstandin)
-  # The library file alone: not the import library MinGW makes beside it.
-  install(PROGRAMS $<TARGET_FILE:ovstandin> DESTINATION ${OV_INSTALL_STANDIN_DIR})
+  # The library file alone (installed as a target, so that --strip reaches
+  # it): not the import library MinGW makes beside it.
+  install(TARGETS ovstandin
+          RUNTIME DESTINATION ${OV_INSTALL_STANDIN_DIR}
+          LIBRARY DESTINATION ${OV_INSTALL_STANDIN_DIR}
+                  PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+          ARCHIVE DESTINATION ${OV_INSTALL_STANDIN_DIR} EXCLUDE_FROM_ALL)
   install(FILES ${CMAKE_SOURCE_DIR}/standin/README.md DESTINATION ${OV_INSTALL_STANDIN_DOC_DIR})
 endif()
 
@@ -44,6 +49,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "The Orvane test launcher, its settings to
 set(CPACK_PACKAGE_VERSION ${OV_RELEASE_VERSION})
 set(CPACK_PACKAGE_FILE_NAME orvane-launcher-${OV_RELEASE_VERSION}-${OV_PACKAGE_SYSTEM})
 set(CPACK_OUTPUT_FILE_PREFIX ${CMAKE_BINARY_DIR}/packages)
+# The packages carry no debug information or symbols, whatever the build's
+# type (release packages come from a Release build: the release and windows
+# presets); `cmake --install --strip` does the same for an install.
+set(CPACK_STRIP_FILES TRUE)
 # Unpacked where it is to live: no folder named after the package on top.
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_SOURCE_GENERATOR "")

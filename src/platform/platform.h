@@ -2,7 +2,7 @@
 // set of procedures. src/platform/win32/ passes each one straight to the
 // Win32 function of the same name; src/platform/posix/ implements them for
 // Linux; the unit tests link a recording fake in their place. The build puts
-// the chosen folder on the include path, which supplies platform_abi.h.
+// the chosen folder's abi/ on the include path, which supplies platform_abi.h.
 //
 // Texts are single-byte (Windows ANSI code page) and NUL-terminated. No
 // procedure keeps a pointer it was given beyond the call, except where said.

@@ -8,6 +8,9 @@ command line stays published in WIN.INI.
 Run with --target native or --target windows (under Wine).
 """
 
+import os
+from pathlib import Path
+
 import harness
 
 ENGINE_MISSING_BOX = "ERROR: APPELOV: Init failed"
@@ -103,6 +106,28 @@ class NoEngineTest(harness.TargetTestCase):
         result = self.run_without_engine()
         self.assert_one_engine_box(result)
         self.assertEqual(self.target.read_win_ini(), b"[Orvane55]\r\nLIGNEDECOMMANDE=new\r\n[mail]\r\nmapi=1\r\n")
+
+    def test_native_box_is_followed_by_the_path_tried_and_the_reason(self):
+        if self.target.name != "native":
+            self.skipTest("the Windows box's text stays the program's own")
+        self.target.write_request({"TEST": {"LIGNEDECOMMANDE": "x", "COMMANDE": "EDITEUR"}})
+        for content in (None, b"not a library"):
+            with self.subTest(library=content):
+                folder = self.target.stage_launcher(with_engine=False)
+                library = Path(os.path.realpath(folder)) / harness.ENGINE_LIBRARY
+                if content is None:
+                    expected = (f"cannot load {library} (missing), then {harness.ENGINE_LIBRARY} through the "
+                                "system's library search: cannot open shared object file")
+                else:
+                    library.write_bytes(content)
+                    expected = f"cannot load {library}: "
+                result = self.target.run_launcher(folder)
+                lines = result.stderr_lines()
+                self.assertIn(ENGINE_MISSING_BOX, lines, result)
+                # The line after the box, and a reason after the path.
+                detail = lines[lines.index(ENGINE_MISSING_BOX) + 1]
+                self.assertTrue(detail.startswith(expected), detail)
+                self.assertGreater(len(detail), len(expected), detail)
 
     def test_unanswered_box_blocks_until_the_run_is_killed(self):
         if self.target.name != "windows":

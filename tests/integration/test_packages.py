@@ -66,6 +66,17 @@ def members(package):
         return {member.name.removeprefix("./") for member in archive.getmembers() if member.isfile()}
 
 
+def debug_or_symbols(program):
+    """What a program file carries that a stripped one does not: ELF section
+    names (.debug_*, .symtab), or the size of a PE file's symbol table."""
+    data = program.read_bytes()
+    if data.startswith(b"\x7fELF"):
+        return [name for name in (b".debug_", b".symtab") if name in data]
+    coff = int.from_bytes(data[0x3C:0x40], "little") + 4  # after the "PE\0\0" signature
+    symbols = int.from_bytes(data[coff + 12:coff + 16], "little")
+    return [f"{symbols} symbols"] if symbols else []
+
+
 def unpack(package, destination):
     if package.name.endswith(".zip"):
         with zipfile.ZipFile(package) as archive:
@@ -112,6 +123,11 @@ class PackageTest(sessions.SessionTestCase):
         if self.target.name == "native":
             for program in ("ovtst552", "ovini", "ovrun"):
                 self.assertTrue(os.access(self.programs / program, os.X_OK), program)
+
+    def test_programs_are_stripped(self):
+        for name in CONTENTS[self.target.name]:
+            if not name.endswith(".md"):
+                self.assertEqual(debug_or_symbols(self.root / name), [], name)
 
     def test_launcher_with_the_standin_copied_beside_it_starts_and_exits(self):
         self.copy_standin_beside_the_launcher()

@@ -2,12 +2,15 @@
 // writes with the bytes checked after each, failures at each step of the
 // atomic replacement, the in-place path, the Windows directory's choice and
 // creation, and writers in several processes at once.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -192,6 +195,31 @@ TEST_F(ProfileFile, FailedReplacementLeavesTheOldFileAndNoTemporary)
     EXPECT_TRUE(ListDirectory(scratch_.Path()).empty());
 }
 
+TEST_F(ProfileFile, AWriteRemovesOnlyStaleTemporariesOfItsFileLeftByGoneProcesses)
+{
+    WriteBytes(path_, "[Setup]\r\nPath=v\r\n");
+    // No process has the number 2147483647 (past any pid_max); the parent
+    // process is alive.
+    const std::string alive = ".Orvane.ini." + std::to_string(getppid()) + ".1.tmp";
+    const std::vector<std::string> kept = {".Orvane.ini.2147483647.2.tmp", alive, ".Other.ini.2147483647.1.tmp",
+                                           ".Orvane.ini.x.1.tmp"};
+    const std::string stale = ".Orvane.ini.2147483647.1.tmp";
+    const timespec hoursAgo = {time(nullptr) - 7200, 0};
+    const timespec times[2] = {hoursAgo, hoursAgo};
+    for (const std::string& name : {stale, kept[1], kept[2], kept[3], kept[0]}) {
+        WriteBytes(scratch_ / name, "x");
+        // All old but the first kept one, which is recent.
+        if (name != kept[0]) {
+            ASSERT_EQ(utimensat(AT_FDCWD, (scratch_ / name).c_str(), times, 0), 0);
+        }
+    }
+    EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "w", path_.c_str()), 1);
+    std::vector<std::string> expected = kept;
+    expected.push_back("Orvane.ini");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListDirectory(scratch_.Path()), expected);
+}
+
 TEST_F(ProfileFile, RewritesInPlaceWhenTheDirectoryRefusesNewFiles)
 {
     WriteBytes(path_, "[Setup]\r\nPath=v\r\n");
@@ -209,6 +237,14 @@ TEST_F(ProfileFile, RewritesInPlaceWhenTheDirectoryRefusesNewFiles)
     EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "w", path_.c_str()), 0);
     EXPECT_EQ(Bytes(), "[Setup]\r\nPath=longer value\r\n");
 
+    // A longer rewrite that fails on a disk refusing every truncation from
+    // then on: the room claimed first must not have lengthened the file.
+    FailStepAt(kFaultTempCreate, 1);
+    FailStepAt(kFaultInPlaceWrite, 1);
+    FailStepAt(kFaultTruncate, 1, true);
+    EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "a much longer value than before", path_.c_str()), 0);
+    EXPECT_EQ(Bytes(), "[Setup]\r\nPath=longer value\r\n");
+
     // A real directory without write permission, for a process that must
     // respect it.
     ResetFaultsForTests();
@@ -222,6 +258,16 @@ TEST_F(ProfileFile, RewritesInPlaceWhenTheDirectoryRefusesNewFiles)
     EXPECT_EQ(Bytes(), "[Setup]\r\nPath=longer value\r\nMode=2\r\n");
     EXPECT_EQ(Inode(), before);
     EXPECT_EQ(ListDirectory(scratch_.Path()), std::vector<std::string>{"Orvane.ini"});
+}
+
+TEST_F(ProfileFile, DeletingASectionRemovesOnlyTheCopyThatReadsSee)
+{
+    WriteBytes(path_, "[Setup]\r\nPath=1\r\n[Other]\r\nX=0\r\n[setup]\r\nPath=2\r\n");
+    EXPECT_EQ(OsWritePrivateProfileString("SETUP", nullptr, nullptr, path_.c_str()), 1);
+    EXPECT_EQ(Bytes(), "[Other]\r\nX=0\r\n[setup]\r\nPath=2\r\n");
+    char value[8];
+    OsGetPrivateProfileString("Setup", "Path", "none", value, sizeof value, path_.c_str());
+    EXPECT_STREQ(value, "2") << "the later copy is now the one read";
 }
 
 TEST_F(ProfileFile, MissingDirectoryFailsWritesAndIsNotCreated)

@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "posix_paths.h"
+#include "posix_windows_directory.h"
 
 extern char** environ;
 

@@ -12,6 +12,7 @@ enum FaultStep {
     kFaultTempSync,     // its fsync
     kFaultRename,       // renaming it over the profile file
     kFaultInPlaceWrite, // rewriting a profile file in place: half, then ENOSPC
+    kFaultTruncate,     // setting that file's length afterwards, or back
     kFaultGlobalAlloc,  // OsGlobalAlloc's allocation
     kFaultLibraryLoad,  // OsLoadLibrary's dlopen
     kFaultSymbolLookup, // OsGetProcAddress's dlsym

@@ -2,7 +2,6 @@
 #include "posix_paths.h"
 
 #include <dirent.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,27 +115,6 @@ std::string ExecutablePath()
         if (static_cast<size_t>(length) < buffer.size()) return std::string(buffer.data(), static_cast<size_t>(length));
         buffer.resize(buffer.size() * 2);
     }
-}
-
-static std::string HomeDirectory()
-{
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') return home;
-    const passwd* account = getpwuid(getuid());
-    return account != nullptr && account->pw_dir != nullptr ? account->pw_dir : "";
-}
-
-std::string WindowsDirectory()
-{
-    const char* windir = std::getenv("WINDIR");
-    if (windir != nullptr && windir[0] != '\0') return windir;
-    // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base
-    // directory rules ask.
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') return JoinPath(config, "orvane");
-    const std::string home = HomeDirectory();
-    if (home.empty()) return "";
-    return JoinPath(JoinPath(home, ".config"), "orvane");
 }
 
 bool MakeDirectories(const std::string& path)

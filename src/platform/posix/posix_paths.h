@@ -30,9 +30,6 @@ bool ResolvePathIgnoringCase(const std::string& path, std::string* resolved);
 // The running program's absolute path (/proc/self/exe); empty on failure.
 std::string ExecutablePath();
 
-// $WINDIR when set and not empty, else "orvane" under $XDG_CONFIG_HOME (when
-// absolute) or ~/.config. Empty when no home can be found. Not created here.
-std::string WindowsDirectory();
 // mkdir -p, new components with mode 0700. True when path is a directory at
 // the end.
 bool MakeDirectories(const std::string& path);

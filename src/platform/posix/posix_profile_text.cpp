@@ -104,14 +104,14 @@ std::vector<ProfileLine> SplitLines(std::string_view text)
 
 constexpr size_t kNone = static_cast<size_t>(-1);
 
-// The first header named section, from line `from` on. Only the first of
+// The first header named section. Only the first of
 // duplicate sections is ever searched: a key only in a second [Setup] is not
 // found. (Wine; Windows not established.)
-size_t FindSection(const std::vector<ProfileLine>& lines, std::string_view section, size_t from = 0)
+size_t FindSection(const std::vector<ProfileLine>& lines, std::string_view section)
 {
     // Non-ASCII letters are not folded: [CAF\xC9] is not "caf\xE9". (Wine;
     // Windows not established.)
-    for (size_t i = from; i < lines.size(); ++i) {
+    for (size_t i = 0; i < lines.size(); ++i) {
         if (lines[i].Kind == LineKind::Header && EqualIgnoringAsciiCase(lines[i].Name, section)) return i;
     }
     return kNone;
@@ -206,12 +206,6 @@ std::string NameListOf(const std::vector<ProfileLine>& lines, size_t header, con
 
 } // namespace
 
-bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key, std::string* value)
-{
-    const std::vector<ProfileLine> lines = SplitLines(text);
-    return FindValueInSection(lines, FindSection(lines, Trim(section)), key, value);
-}
-
 std::string ProfileDefaultText(const char* defaultText)
 {
     // A null default reads as "".
@@ -223,13 +217,6 @@ std::string ProfileDefaultText(const char* defaultText)
     while (!text.empty() && text.back() == ' ')
         text.remove_suffix(1);
     return std::string(RemoveOuterQuotes(text));
-}
-
-std::string ProfileNameList(std::string_view text, const char* section)
-{
-    const std::vector<ProfileLine> lines = SplitLines(text);
-    const size_t header = section != nullptr ? FindSection(lines, Trim(section)) : kNone;
-    return NameListOf(lines, header, section);
 }
 
 void ProfileIndex::Assign(std::string bytes)
@@ -331,18 +318,15 @@ bool DeleteProfileKey(std::string* text, std::string_view section, std::string_v
 
 bool DeleteProfileSection(std::string* text, std::string_view section)
 {
-    bool changed = false;
-    for (;;) {
-        const std::vector<ProfileLine> lines = SplitLines(*text);
-        const size_t header = FindSection(lines, Trim(section));
-        if (header == kNone) return changed;
-        // The header and every line up to the next header go, comments and
-        // blank lines included (Wine; Windows not established). Every copy of
-        // a duplicated section goes, so that none of its keys can still be
-        // read afterwards.
-        const size_t end = SectionEnd(lines, header);
-        const size_t stop = end < lines.size() ? lines[end].Start : text->size();
-        text->erase(lines[header].Start, stop - lines[header].Start);
-        changed = true;
-    }
+    const std::vector<ProfileLine> lines = SplitLines(*text);
+    const size_t header = FindSection(lines, Trim(section));
+    if (header == kNone) return false;
+    // The header and every line up to the next header go, comments and blank
+    // lines included (Wine; Windows not established). Only the first of
+    // duplicate sections goes, the one reads see; a later copy then becomes
+    // the one read. (Wine; Windows not established.)
+    const size_t end = SectionEnd(lines, header);
+    const size_t stop = end < lines.size() ? lines[end].Start : text->size();
+    text->erase(lines[header].Start, stop - lines[header].Start);
+    return true;
 }

@@ -1,7 +1,7 @@
 // The bytes of a profile file as the Win32 profile functions read and edit
 // them: lines, [section] headers and key=value entries, names matched without
-// regard to ASCII case. Pure functions over bytes; posix_profile.cpp does the
-// file work around them.
+// regard to ASCII case. Pure functions over bytes; posix_profile_file.cpp and
+// posix_profile_cache.cpp do the file work around them.
 //
 // An edit changes only the lines it touches and writes new lines with CRLF;
 // every other byte (comments, blank lines, odd spacing, LF or CR endings,
@@ -40,8 +40,11 @@ class ProfileIndex {
     // Takes the bytes and splits them.
     void Assign(std::string bytes);
     const std::string& Bytes() const { return text_; }
-    // FindProfileValue and ProfileNameList over these bytes.
+    // True and the value (blanks trimmed, one outer pair of quotes removed)
+    // when section/key is in the bytes.
     bool FindValue(std::string_view section, std::string_view key, std::string* value) const;
+    // The names a read with a null section (every section) or a null key
+    // (every key of section) lists: each followed by a NUL.
     std::string NameList(const char* section) const;
 
   private:
@@ -50,15 +53,9 @@ class ProfileIndex {
     std::vector<size_t> headers_; // the header lines' indices, in file order
 };
 
-// True and the value (blanks trimmed, one outer pair of quotes removed) when
-// section/key is in text.
-bool FindProfileValue(std::string_view text, std::string_view section, std::string_view key, std::string* value);
 // What a read returns when the key is missing: the default with trailing
 // spaces and one outer pair of quotes removed; "" for a null default.
 std::string ProfileDefaultText(const char* defaultText);
-// The names a read with a null section (every section) or a null key (every
-// key of section) lists: each followed by a NUL.
-std::string ProfileNameList(std::string_view text, const char* section);
 
 // Each returns true when text changed. value is written as given, less its
 // leading blanks.

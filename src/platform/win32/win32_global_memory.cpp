@@ -1,9 +1,10 @@
 // The Windows target's global-memory procedures. They live apart from the
 // rest of the layer because <windows.h> declares a function GlobalHandle,
 // which collides with the platform's handle type of that name; this file
-// spells the type out instead of including platform.h. A signature that
-// drifted from platform.h would leave the core's calls unresolved at link
-// time, so it cannot go unnoticed.
+// spells the type out instead of including platform.h. Drifted parameters
+// would leave the core's calls unresolved at link time, but a drifted return
+// type would link (it is not part of the mangled name): keep the return
+// types in step with platform.h by hand.
 #include <windows.h>
 
 #include <cstdint>

@@ -1,0 +1,53 @@
+// Profile files on disk: where a file name leads, the lock that serialises
+// the processes editing one directory, and reading and replacing a file's
+// bytes so that a failure or a crash never leaves a half-written file.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+// Where a profile file is or would be.
+struct ProfileLocation {
+    std::string Directory;   // the directory that holds, or will hold, the file
+    std::string Name;        // the file name the caller gave
+    bool InWindowsDirectory; // a bare name: the directory may be created
+};
+
+// False for a null or empty name, or when no directory can be found.
+bool LocateProfile(const char* fileName, ProfileLocation* location);
+// The file's path as it is on disk: an existing file whose name matches
+// ignoring case is the one used (and keeps its spelling); a new file gets
+// the caller's spelling. A symbolic link is followed, so that the rename
+// replaces the file, not the link.
+std::string PathOnDisk(const ProfileLocation& location);
+bool DirectoryExists(const std::string& path);
+
+// Serialises the read-modify-write of every process that goes through this
+// layer: an advisory lock on the file's directory, so that it also covers a
+// file not yet created and does not depend on the file's inode, which each
+// rename replaces. Readers take it shared (LOCK_SH), writers exclusive
+// (LOCK_EX). A directory we may not list is not locked: nothing can be
+// created there in any case.
+class DirectoryLock {
+  public:
+    DirectoryLock(const std::string& directory, int operation);
+    ~DirectoryLock();
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+  private:
+    int descriptor_ = -1;
+};
+
+// The rest of the open file's bytes; false on a read error.
+bool ReadAll(int descriptor, std::string* bytes);
+
+// Puts bytes in place of the file at path: a temporary file beside it,
+// flushed, then renamed over it. existing is the open file (-1 for a new
+// file), with its status and bytes; where the directory refuses the new
+// file or the rename, existing is rewritten in place. On failure the file
+// keeps its old bytes and length. A replacement also removes the temporary
+// files that failed writes of this file could not remove, once stale.
+bool ReplaceFile(const std::string& path, int existing, const struct stat& status, const std::string& oldBytes,
+                 const std::string& bytes);
