@@ -297,7 +297,7 @@ uint32_t OsGetModuleFileName(ModuleHandle module, char* buffer, uint32_t size)
 ModuleHandle OsLoadLibrary(const char* fileName)
 {
     Log(std::string("LoadLibrary ") + fileName);
-    if (!state.libraryPresent || fake::Fails(fake::CallKind::LibraryLoad)) return nullptr;
+    if (fake::Fails(fake::CallKind::LibraryLoad) || !state.libraryPresent) return nullptr;
     ++state.libraryReferences;
     return fake::FakeLibrary();
 }

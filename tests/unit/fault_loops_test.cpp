@@ -136,27 +136,24 @@ class FaultLoopsTest : public FakeTest {
             shown += "\n  " + problems[i];
         EXPECT_TRUE(problems.empty()) << scenario.name << ": " << problems.size() << " of " << runs
                                       << " runs broke a rule" << shown;
-        fake::Reset();
+        // The fake is left as the fault-free run leaves it.
         Prepare(scenario);
         RunLauncher();
         return baseline;
     }
 
   private:
-    Files before_;
-
     void Prepare(const Scenario& scenario)
     {
         fake::Reset();
         scenario.setUp(*this);
-        before_ = state.files;
     }
 
     Baseline Record(const Scenario& scenario)
     {
         Prepare(scenario);
         Baseline baseline;
-        baseline.before = before_;
+        baseline.before = state.files;
         baseline.endedByExit = RunLauncher().endedByExit;
         std::copy(std::begin(state.faults.calls), std::end(state.faults.calls), baseline.calls);
         ProfileEvent event;
