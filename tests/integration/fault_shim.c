@@ -11,6 +11,11 @@
  *                     as one we may not write does: creating a missing file,
  *                     renaming, removing and making directories in it fail
  *                     with EACCES (still counted, whatever the plan says)
+ *   OV_FAULT_STILL_CLOCK   set and not 0: the coarse real-time clock stands
+ *                     at the epoch. The profile layer's read cache trusts a
+ *                     file unread only when its times lie far enough behind
+ *                     that clock: so no file ever does, every read reads the
+ *                     file, and a run makes the same calls whatever its timing
  *
  * A failed call changes nothing on disk and reports the error a failing
  * disk or a directory we may not write would give: EACCES for opening,
@@ -28,6 +33,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #define TRACKED_DESCRIPTORS 1024 /* descriptors above this are never the Windows directory's */
@@ -37,6 +43,7 @@ static char windowsDir[PATH_CAPACITY]; /* $WINDIR without a trailing '/'; empty:
 static unsigned long failAt;           /* 0: nothing fails */
 static int failOnwards;
 static int noNewFiles;
+static int stillClock;
 static unsigned long calls;
 static int logDescriptor = -1;
 static unsigned char tracked[TRACKED_DESCRIPTORS]; /* 1: opened on the Windows directory */
@@ -56,6 +63,7 @@ static int (*realFlock)(int, int);
 static int (*realRename)(const char*, const char*);
 static int (*realUnlink)(const char*);
 static int (*realMkdir)(const char*, mode_t);
+static int (*realClockGettime)(clockid_t, struct timespec*);
 
 static void* Next(const char* name) { return dlsym(RTLD_NEXT, name); }
 
@@ -81,6 +89,7 @@ __attribute__((constructor)) static void Initialise(void)
     realRename = (int (*)(const char*, const char*))Next("rename");
     realUnlink = (int (*)(const char*))Next("unlink");
     realMkdir = (int (*)(const char*, mode_t))Next("mkdir");
+    realClockGettime = (int (*)(clockid_t, struct timespec*))Next("clock_gettime");
 
     const char* windir = getenv("WINDIR");
     if (windir != NULL && strlen(windir) < PATH_CAPACITY) {
@@ -95,6 +104,8 @@ __attribute__((constructor)) static void Initialise(void)
     failOnwards = onwards != NULL && onwards[0] != '\0' && strcmp(onwards, "0") != 0;
     const char* refuse = getenv("OV_FAULT_NO_NEW_FILES");
     noNewFiles = refuse != NULL && refuse[0] != '\0' && strcmp(refuse, "0") != 0;
+    const char* still = getenv("OV_FAULT_STILL_CLOCK");
+    stillClock = still != NULL && still[0] != '\0' && strcmp(still, "0") != 0;
     const char* log = getenv("OV_FAULT_LOG");
     if (log != NULL && log[0] != '\0') logDescriptor = realOpen(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
@@ -296,4 +307,13 @@ int mkdir(const char* path, mode_t mode)
     if (!InWindowsDir(path)) return realMkdir(path, mode);
     if (CountedCallFails("mkdir", path) || noNewFiles) return Fail(EACCES);
     return realMkdir(path, mode);
+}
+
+int clock_gettime(clockid_t clock, struct timespec* time)
+{
+    Initialise();
+    if (!stillClock || clock != CLOCK_REALTIME_COARSE) return realClockGettime(clock, time);
+    time->tv_sec = 0;
+    time->tv_nsec = 0;
+    return 0;
 }
