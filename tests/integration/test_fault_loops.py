@@ -250,14 +250,14 @@ class LoopCase(harness.TargetTestCase):
                 allowed = {before.values.get(key), expected.values.get(key)}
                 if (name,) + key == PUBLISHED:
                     # The command line as read, or "" when it could not be read.
-                    allowed |= {b"OVTST552.EXE /TEST", b"OVTST552.EXE /EARLIER", b""}
+                    request = Profile(files.get("Orvane.ini"))
+                    allowed |= {request.values.get(("test", "lignedecommande"), b""), b""}
                 if after.values.get(key) not in allowed:
                     return f"{name}: {key[1]} holds {after.values.get(key)!r}"
 
         commands = outcome.session.commands()
         told = any(command in WRITE_FAILED for command in commands)
-        same_talk = commands == baseline.session.commands() or self.masked(commands) == self.masked(
-            baseline.session.commands())
+        same_talk = self.masked(commands) == self.masked(baseline.session.commands())
         settings, expected = Profile(outcome.files["Orvane.ini"]), Profile(baseline.files["Orvane.ini"])
         if same_talk and settings.values != expected.values:
             return "Orvane.ini differs from the fault-free run's and the user was not told"
@@ -270,7 +270,7 @@ class LoopCase(harness.TargetTestCase):
                 return f"a report without {wrong} and the user was not told"
         if b"DFTOCS" in baseline.session.commands() and b"DFTOCS" not in commands and any(
                 command.startswith(b"OUINON,") for command in commands):
-            return "the question was answered yes and the report was not asked for"
+            return "the question was asked as in the fault-free run and the report was not asked for"
 
         # Starts and stops pair up, but for an instance started after the
         # last stop for the message of a failed write.
