@@ -11,6 +11,8 @@
  *                     as one we may not write does: creating a missing file,
  *                     renaming, removing and making directories in it fail
  *                     with EACCES (still counted, whatever the plan says)
+ *   OV_FAULT_STATUS_CALLS  set and not 0: stat, lstat, fstat and opendir
+ *                     are counted (and fail with EIO) as well
  *   OV_FAULT_STILL_CLOCK   set and not 0: the coarse real-time clock stands
  *                     at the epoch. The profile layer's read cache trusts a
  *                     file unread only when its times lie far enough behind
@@ -23,6 +25,7 @@
  * truncating, EIO for reading, flushing and locking. A failed close still
  * releases the descriptor, as the kernel does. */
 #define _GNU_SOURCE
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -44,6 +47,7 @@ static unsigned long failAt;           /* 0: nothing fails */
 static int failOnwards;
 static int noNewFiles;
 static int stillClock;
+static int statusCalls;
 static unsigned long calls;
 static int logDescriptor = -1;
 static unsigned char tracked[TRACKED_DESCRIPTORS]; /* 1: opened on the Windows directory */
@@ -64,6 +68,10 @@ static int (*realRename)(const char*, const char*);
 static int (*realUnlink)(const char*);
 static int (*realMkdir)(const char*, mode_t);
 static int (*realClockGettime)(clockid_t, struct timespec*);
+static int (*realStat)(const char*, struct stat*);
+static int (*realLstat)(const char*, struct stat*);
+static int (*realFstat)(int, struct stat*);
+static DIR* (*realOpendir)(const char*);
 
 static void* Next(const char* name) { return dlsym(RTLD_NEXT, name); }
 
@@ -90,6 +98,10 @@ __attribute__((constructor)) static void Initialise(void)
     realUnlink = (int (*)(const char*))Next("unlink");
     realMkdir = (int (*)(const char*, mode_t))Next("mkdir");
     realClockGettime = (int (*)(clockid_t, struct timespec*))Next("clock_gettime");
+    realStat = (int (*)(const char*, struct stat*))Next("stat");
+    realLstat = (int (*)(const char*, struct stat*))Next("lstat");
+    realFstat = (int (*)(int, struct stat*))Next("fstat");
+    realOpendir = (DIR * (*)(const char*)) Next("opendir");
 
     const char* windir = getenv("WINDIR");
     if (windir != NULL && strlen(windir) < PATH_CAPACITY) {
@@ -104,6 +116,8 @@ __attribute__((constructor)) static void Initialise(void)
     failOnwards = onwards != NULL && onwards[0] != '\0' && strcmp(onwards, "0") != 0;
     const char* refuse = getenv("OV_FAULT_NO_NEW_FILES");
     noNewFiles = refuse != NULL && refuse[0] != '\0' && strcmp(refuse, "0") != 0;
+    const char* status = getenv("OV_FAULT_STATUS_CALLS");
+    statusCalls = status != NULL && status[0] != '\0' && strcmp(status, "0") != 0;
     const char* still = getenv("OV_FAULT_STILL_CLOCK");
     stillClock = still != NULL && still[0] != '\0' && strcmp(still, "0") != 0;
     const char* log = getenv("OV_FAULT_LOG");
@@ -152,7 +166,7 @@ static const char* DescriptorName(int descriptor)
 static int RefusedNewFile(const char* path, int flags)
 {
     struct stat status;
-    return noNewFiles && (flags & O_CREAT) && (path[0] != '/' || stat(path, &status) != 0);
+    return noNewFiles && (flags & O_CREAT) && (path[0] != '/' || realStat(path, &status) != 0);
 }
 
 static int Fail(int error)
@@ -316,4 +330,39 @@ int clock_gettime(clockid_t clock, struct timespec* time)
     time->tv_sec = 0;
     time->tv_nsec = 0;
     return 0;
+}
+
+int stat(const char* path, struct stat* status)
+{
+    Initialise();
+    if (!statusCalls || !InWindowsDir(path)) return realStat(path, status);
+    if (CountedCallFails("stat", path)) return Fail(EIO);
+    return realStat(path, status);
+}
+
+int lstat(const char* path, struct stat* status)
+{
+    Initialise();
+    if (!statusCalls || !InWindowsDir(path)) return realLstat(path, status);
+    if (CountedCallFails("lstat", path)) return Fail(EIO);
+    return realLstat(path, status);
+}
+
+int fstat(int descriptor, struct stat* status)
+{
+    Initialise();
+    if (!statusCalls || !Tracked(descriptor)) return realFstat(descriptor, status);
+    if (CountedCallFails("fstat", DescriptorName(descriptor))) return Fail(EIO);
+    return realFstat(descriptor, status);
+}
+
+DIR* opendir(const char* path)
+{
+    Initialise();
+    if (!statusCalls || !InWindowsDir(path)) return realOpendir(path);
+    if (CountedCallFails("opendir", path)) {
+        errno = EIO;
+        return NULL;
+    }
+    return realOpendir(path);
 }

@@ -124,6 +124,10 @@ class Outcome:
 class LoopCase(harness.TargetTestCase):
     """Runs, fault loops and the rules every run must keep."""
 
+    # Whether stat, lstat, fstat and opendir on the Windows directory are
+    # counted and failed too.
+    status_calls = False
+
     def setUp(self):
         super().setUp()
         if not SHIM or not Path(SHIM).is_file():
@@ -152,7 +156,7 @@ class LoopCase(harness.TargetTestCase):
         environment = dict(os.environ, WINDIR=str(self.windows), LD_PRELOAD=SHIM,
                            OV_FAULT_AT=str(fail_at), OV_FAULT_ONWARDS="1" if onwards else "0",
                            OV_FAULT_NO_NEW_FILES="1" if no_new_files else "0",
-                           OV_FAULT_STILL_CLOCK="1",
+                           OV_FAULT_STILL_CLOCK="1", OV_FAULT_STATUS_CALLS="1" if self.status_calls else "0",
                            OV_FAULT_LOG=str(scratch / "calls.txt"),
                            OV_STANDIN_SCRIPT=str(scratch / "script.txt"),
                            OV_STANDIN_TRANSCRIPT=str(scratch / "transcript.txt"))
@@ -334,6 +338,13 @@ class InPlaceRewriteFaultLoopsTest(LoopCase):
     def test_window_test_ending_in_an_error_report(self):
         self.assert_loop("window test ending in an error report, in a directory that refuses new files",
                          self.window_request(), WINDOW_REPORT, no_new_files=True)
+
+
+class StatusCallFaultLoopsTest(FaultLoopsTest):
+    """The six runs with the status calls failing in turn as well: a delete
+    must not report success when the directory's status cannot be had."""
+
+    status_calls = True
 
 
 if __name__ == "__main__":
