@@ -22,6 +22,24 @@ static std::string Lower(std::string text)
 
 static void Log(const std::string& line) { state.log.push_back(line); }
 
+const char* CallKindName(CallKind kind)
+{
+    static const char* const kNames[] = {"ProfileRead", "ProfileWrite", "LibraryLoad", "SymbolLookup",    "GlobalAlloc",
+                                         "GlobalLock",  "Environment",  "ChangeDrive", "ChangeDirectory", "OpenFile"};
+    return kind < CallKind::Count ? kNames[static_cast<int>(kind)] : "none";
+}
+
+// Counts one call of kind; true when the plan makes it fail.
+static bool Fails(CallKind kind)
+{
+    FaultPlan& plan = state.faults;
+    const uint32_t call = ++plan.calls[static_cast<int>(kind)];
+    if (kind != plan.kind || plan.failAt == 0) return false;
+    if (call != plan.failAt && !(plan.fromThenOn && call > plan.failAt)) return false;
+    Log(std::string("Fault ") + CallKindName(kind) + " " + std::to_string(call));
+    return true;
+}
+
 Reply Reply::Key(const std::string& key)
 {
     Reply reply;
@@ -113,7 +131,7 @@ static uint32_t ReadProfile(const std::string& file, const char* section, const 
     Log("Read " + file + " " + section + " " + key + " " + std::to_string(size));
     if (size == 0) return 0;
     auto& entries = state.files[Lower(file)];
-    auto found = Find(entries, section, key);
+    auto found = Fails(CallKind::ProfileRead) ? entries.end() : Find(entries, section, key);
     std::string value = found != entries.end() ? found->value : std::string(defaultText ? defaultText : "");
     if (value.size() > size - 1) value.resize(size - 1);
     std::memcpy(buffer, value.c_str(), value.size() + 1);
@@ -122,7 +140,7 @@ static uint32_t ReadProfile(const std::string& file, const char* section, const 
 
 static int32_t WriteProfile(const std::string& file, const char* section, const char* key, const char* value)
 {
-    if (state.unwritableFiles.count(Lower(file)) != 0) {
+    if (state.unwritableFiles.count(Lower(file)) != 0 || Fails(CallKind::ProfileWrite)) {
         Log("WriteFailed " + file + " " + section + " " + (key ? key : "<section>"));
         return 0;
     }
@@ -242,6 +260,7 @@ int32_t OsWriteProfileString(const char* section, const char* key, const char* v
 char* OsGetEnvironmentStrings()
 {
     Log("GetEnvironmentStrings");
+    if (fake::Fails(fake::CallKind::Environment)) return nullptr;
     static const char kBlock[] = "A=1\0B=2\0";
     state.environmentBlock = static_cast<char*>(std::malloc(sizeof kBlock));
     std::memcpy(state.environmentBlock, kBlock, sizeof kBlock);
@@ -278,7 +297,7 @@ uint32_t OsGetModuleFileName(ModuleHandle module, char* buffer, uint32_t size)
 ModuleHandle OsLoadLibrary(const char* fileName)
 {
     Log(std::string("LoadLibrary ") + fileName);
-    if (!state.libraryPresent) return nullptr;
+    if (fake::Fails(fake::CallKind::LibraryLoad) || !state.libraryPresent) return nullptr;
     ++state.libraryReferences;
     return fake::FakeLibrary();
 }
@@ -286,7 +305,9 @@ ModuleHandle OsLoadLibrary(const char* fileName)
 ProcAddress OsGetProcAddress(ModuleHandle module, const char* name)
 {
     Log(std::string("GetProcAddress ") + name);
-    if (module != fake::FakeLibrary() || state.missingEntryPoints.count(name) != 0) return nullptr;
+    if (module != fake::FakeLibrary() || state.missingEntryPoints.count(name) != 0 ||
+        fake::Fails(fake::CallKind::SymbolLookup))
+        return nullptr;
     const std::string entry = name;
     if (entry == "AffTexteLongC") return reinterpret_cast<ProcAddress>(&fake::FakeAffTexteLongC);
     if (entry == "OV4InitInstance") return reinterpret_cast<ProcAddress>(&fake::FakeInitInstance);
@@ -316,7 +337,7 @@ std::map<const void*, FakeGlobal*> blockByAddress;
 GlobalHandle OsGlobalAlloc(uint32_t flags, uint32_t size)
 {
     Log("GlobalAlloc " + std::to_string(flags) + " " + std::to_string(size));
-    if (state.globalAllocFails) return nullptr;
+    if (state.globalAllocFails || fake::Fails(fake::CallKind::GlobalAlloc)) return nullptr;
     auto* block = new FakeGlobal{kGlobalMagic, 0, new unsigned char[size]};
     // Filled with a pattern unless zeroed, so a missing GMEM_ZEROINIT shows.
     std::memset(block->data, (flags & kGmemZeroInit) ? 0 : 0xCD, size);
@@ -329,7 +350,9 @@ void* OsGlobalLock(GlobalHandle memory)
 {
     Log("GlobalLock");
     auto* block = reinterpret_cast<FakeGlobal*>(memory);
-    if (state.globalLockFails || block == nullptr || block->magic != kGlobalMagic) return nullptr;
+    if (state.globalLockFails || block == nullptr || block->magic != kGlobalMagic ||
+        fake::Fails(fake::CallKind::GlobalLock))
+        return nullptr;
     ++block->locks;
     return block->data;
 }
@@ -433,6 +456,7 @@ uint32_t OsSetErrorMode(uint32_t mode)
 int32_t OsOpenFile(const char* path, uint32_t style)
 {
     Log(std::string("OpenFile ") + path + " " + std::to_string(style));
+    if (fake::Fails(fake::CallKind::OpenFile)) return kHFileError;
     return state.existingPaths.count(path) != 0 ? 7 : kHFileError;
 }
 
@@ -445,13 +469,13 @@ int32_t OsCloseFile(int32_t file)
 int32_t OsChangeDrive(int32_t drive)
 {
     Log("ChangeDrive " + std::to_string(drive));
-    return 0;
+    return fake::Fails(fake::CallKind::ChangeDrive) ? -1 : 0;
 }
 
 int32_t OsChangeDirectory(const char* path)
 {
     Log(std::string("ChangeDirectory ") + path);
-    return 0;
+    return fake::Fails(fake::CallKind::ChangeDirectory) ? -1 : 0;
 }
 
 uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)

@@ -38,6 +38,31 @@ struct Reply {
     static Reply KeyAndText(const std::string& key, int kind, const std::string& text);
 };
 
+// A fault plan: the calls of one kind are counted, and call N of that kind
+// fails, alone or with every later call of the kind. A failed call logs
+// "Fault KIND N" just before it returns its failure.
+enum class CallKind {
+    ProfileRead,     // gives the default
+    ProfileWrite,    // returns 0 and changes nothing
+    LibraryLoad,     // null
+    SymbolLookup,    // null
+    GlobalAlloc,     // null
+    GlobalLock,      // null
+    Environment,     // null block
+    ChangeDrive,     // fails
+    ChangeDirectory, // fails
+    OpenFile,        // says the path is missing
+    Count
+};
+const char* CallKindName(CallKind kind);
+
+struct FaultPlan {
+    CallKind kind = CallKind::Count;                        // the kind that fails; Count: none
+    uint32_t failAt = 0;                                    // 1 = its first call
+    bool fromThenOn = false;                                // and every later call of the kind
+    uint32_t calls[static_cast<int>(CallKind::Count)] = {}; // calls made, per kind
+};
+
 struct ProfileEntry {
     std::string section, key, value;
 };
@@ -64,6 +89,7 @@ struct State {
     std::deque<Reply> replies;              // OVCALLC replies in turn
     Reply defaultReply = Reply::Key("ESC"); // once they run out, as the stand-in engine does
     size_t callLimit = 10000;               // a runaway loop fails the test instead of hanging
+    FaultPlan faults;
 
     // Records
     std::vector<std::string> log;                           // platform and engine events, in order
