@@ -86,6 +86,11 @@ class Profile:
         if bytes(1) in data:
             self.problem = f"NUL bytes from {data.index(bytes(1))} of {len(data)}"
             return
+        # An in-place rewrite that could not shorten the file leaves the new
+        # text padded to the old length with one blank line, which reads skip.
+        padding = re.search(rb"\r\n( *\r\n|\n)\Z", data)
+        if padding:
+            data = data[:padding.start() + 2]
         if not data.endswith(b"\r\n"):
             self.problem = f"a partial last line {data[-40:]!r}"
             return

@@ -53,7 +53,9 @@ int32_t WriteProfile(const char* fileName, const char* section, const char* key,
 
     if (!DirectoryExists(location.Directory)) {
         // Deleting from a file that cannot exist succeeds: there is nothing
-        // to delete.
+        // to delete. A directory whose status cannot be had may hold the
+        // file: that delete fails, so the caller can tell the user.
+        if (!DirectoryIsAbsent(location.Directory)) return 0;
         if (edit != ProfileEdit::SetValue) return 1;
         // The Windows directory is made on the first write; any other
         // directory must already exist.

@@ -52,6 +52,13 @@ bool DirectoryExists(const std::string& path)
     return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool DirectoryIsAbsent(const std::string& path)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0) return !S_ISDIR(status.st_mode);
+    return errno == ENOENT || errno == ENOTDIR;
+}
+
 DirectoryLock::DirectoryLock(const std::string& directory, int operation)
 {
     descriptor_ = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -222,7 +229,19 @@ bool RewriteInPlace(int descriptor, const std::string& oldBytes, const std::stri
                   static_cast<off_t>(bytes.size() - oldBytes.size())) != 0 &&
         errno != EOPNOTSUPP && errno != ENOSYS)
         return false;
-    if (WriteAllAt(descriptor, bytes, kFaultInPlaceWrite) && TruncateTo(descriptor, bytes.size()) &&
+    // A shorter text is written padded to the old length with a blank line,
+    // which every read skips: should the truncation fail, and the old bytes
+    // not go back either, the file still holds whole lines of the new text
+    // instead of the new text followed by the end of the old one.
+    std::string padded = bytes;
+    if (padded.size() < oldBytes.size()) {
+        const size_t room = oldBytes.size() - padded.size();
+        if (room >= 2)
+            padded.append(room - 2, ' ').append("\r\n");
+        else
+            padded.append("\n");
+    }
+    if (WriteAllAt(descriptor, padded, kFaultInPlaceWrite) && TruncateTo(descriptor, bytes.size()) &&
         fsync(descriptor) == 0)
         return true;
     WriteAllAt(descriptor, oldBytes);

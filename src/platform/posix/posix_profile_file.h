@@ -22,6 +22,10 @@ bool LocateProfile(const char* fileName, ProfileLocation* location);
 // replaces the file, not the link.
 std::string PathOnDisk(const ProfileLocation& location);
 bool DirectoryExists(const std::string& path);
+// True only when the system says that no directory is at path (nothing
+// there, or a component that is no directory). A status that cannot be had
+// for another reason (an I/O error, a refused search) is not an absence.
+bool DirectoryIsAbsent(const std::string& path);
 
 // Serialises the read-modify-write of every process that goes through this
 // layer: an advisory lock on the file's directory, so that it also covers a
