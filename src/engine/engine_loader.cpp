@@ -21,16 +21,6 @@ const EntryPointRow EntryTable[4] = {
     OsExitProcess(0);
 }
 
-int32_t EnsureEngineStarted()
-{
-    if (EngineState.Started == 1) return 1;
-    LoadEngine();
-    if (StartEngine(&CommandRecord) == 0) return 0;
-    ResetCommandResult();
-    EngineState.Started = 1;
-    return 1;
-}
-
 int32_t LoadEngine()
 {
     EngineState.Library = OsLoadLibrary(kEngineLibraryName);

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/command_channel.h"
+#include "engine/command_record.h"
 #include "platform.h"
 
 // Every argument is one address-sized value, passed in the order shown.
@@ -36,9 +36,6 @@ struct EntryPointRow {
 // AffTexteLongC, OV4InitInstance, FinInstance, OVCALLC: the lookup order.
 extern const EntryPointRow EntryTable[4];
 
-// Returns 1 when the engine is started on return. Loads and starts it when
-// needed; ends the process when the library cannot be loaded completely.
-int32_t EnsureEngineStarted();
 // Returns 1 when all four names were found. Does not return when the library
 // cannot be loaded, nor when a name is missing (the library is released).
 int32_t LoadEngine();
