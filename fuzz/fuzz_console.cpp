@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
 #include "modes/modes.h"
 
 namespace {

@@ -16,12 +16,12 @@
 #include <map>
 #include <string>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
 #include "modes/modes.h"
 
 namespace {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "engine/engine_loader.h"
 #include "engine/startup_block.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
-#include "launcher/settings.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <limits>
 
+#include "common/launch_context.h"
+#include "common/text.h"
 #include "engine/engine_loader.h"
-#include "launcher/launch_context.h"
-#include "launcher/text.h"
 
 CommandResultRecord CommandResult;
 

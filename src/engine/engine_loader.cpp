@@ -62,23 +62,3 @@ void StopEngine()
     if (EngineState.Library != nullptr) OsFreeLibrary(EngineState.Library);
     EngineState.Library = nullptr;
 }
-
-void* AllocGlobalBlock(uint32_t size, uint32_t flags)
-{
-    GlobalHandle memory = OsGlobalAlloc(flags, size);
-    if (memory == nullptr) return nullptr;
-    void* address = OsGlobalLock(memory);
-    if (address == nullptr) {
-        OsGlobalFree(memory);
-        return nullptr;
-    }
-    return address;
-}
-
-void FreeGlobalBlock(void* address)
-{
-    if (address == nullptr) return;
-    GlobalHandle memory = OsGlobalHandle(address);
-    if (memory == nullptr) return;
-    if (OsGlobalUnlock(memory) == 0) OsGlobalFree(memory);
-}

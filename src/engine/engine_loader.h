@@ -1,6 +1,5 @@
 // The engine library's lifetime in the process: loading, the four entry
-// points, starting and stopping the one engine instance, and the movable
-// global memory of the start-up block.
+// points, starting and stopping the one engine instance.
 #pragma once
 
 #include <cstdint>
@@ -45,8 +44,3 @@ int32_t ResolveEntryPoints(ModuleHandle library, const EntryPointRow* table, int
 int32_t StartEngine(CommandRecordBytes* record);
 // Ends the instance and releases the library; nothing when not started.
 void StopEngine();
-
-// Allocates and locks a global block; null on failure.
-void* AllocGlobalBlock(uint32_t size, uint32_t flags);
-// Unlocks the block and frees it when no lock remains; null does nothing.
-void FreeGlobalBlock(void* address);

@@ -3,11 +3,11 @@
 // written into section TEST of the settings file.
 #include <cstring>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
+#include "common/text.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
-#include "launcher/text.h"
 #include "modes/modes.h"
 
 constexpr size_t kProcedureNameCapacity = 264;

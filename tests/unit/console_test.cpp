@@ -4,10 +4,10 @@
 #include <cstring>
 #include <deque>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
 #include "modes/modes.h"
 #include "test_support.h"
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "common/launch_context.h"
 #include "engine/command_channel.h"
-#include "launcher/launch_context.h"
 #include "test_support.h"
 
 using fake::Reply;

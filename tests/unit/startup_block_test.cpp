@@ -3,9 +3,9 @@
 // not fit.
 #include <cstring>
 
+#include "common/settings.h"
 #include "engine/engine_loader.h"
 #include "engine/startup_block.h"
-#include "launcher/settings.h"
 #include "test_support.h"
 
 using fake::state;

@@ -1,9 +1,9 @@
 // Reads and writes of the settings file.
-#include "settings.h"
+#include "common/settings.h"
 
+#include "common/launch_context.h"
+#include "common/text.h"
 #include "engine/command_channel.h"
-#include "launcher/launch_context.h"
-#include "launcher/text.h"
 #include "platform.h"
 
 char SettingsFileName[kSettingsFileNameCapacity];
@@ -23,7 +23,9 @@ int32_t WriteSetting(const char* section, const char* key, const char* value)
     if (value != nullptr && value[0] == '\0') value = nullptr;
     int32_t result = OsWritePrivateProfileString(section, key, value, SettingsFileName);
     if (result != 0) return result;
-    // The message holds no placeholder; it is passed as the format.
+    // Told through the engine, which reaches up from here: one of the two
+    // circles the design wants (the engine's start reads this file). The
+    // message holds no placeholder; it is passed as the format.
     SendCommand(LaunchContext.English ? kWriteFailedEnglish : kWriteFailedFrench);
     return 0;
 }
