@@ -116,18 +116,19 @@ int32_t ReferenceDecimal(const char* text)
 
 void ReferenceDecode(const unsigned char* record, ReferenceResult* result)
 {
-    const unsigned char flags = record[0];
+    using namespace ReplyLayout;
+    const unsigned char flags = record[Flags];
     result->PointerResult = 0;
-    if (flags & 0x80) result->KeyName = Field(record, 2, 3);
-    if (flags & 0x40) {
-        result->ExtraText = Field(record, 5, 10);
-        result->ExtraValue = static_cast<int32_t>(Little32(record + 15));
+    if (flags & HasKeyName) result->KeyName = Field(record, KeyName, KeyNameSize);
+    if (flags & HasExtra) {
+        result->ExtraText = Field(record, ExtraText, ExtraTextSize);
+        result->ExtraValue = static_cast<int32_t>(Little32(record + ExtraValue));
     }
-    if (!(flags & 0x10)) return;
-    const size_t textLength = record[47];
-    result->TextResult = Field(record, 48, textLength < 207 ? textLength : 207);
-    const std::string number = Field(record, 48, 40);
-    switch (flags & 0x0F) {
+    if (!(flags & HasText)) return;
+    const size_t textLength = record[TextLength];
+    result->TextResult = Field(record, Text, textLength < TextSize ? textLength : TextSize);
+    const std::string number = Field(record, Text, 40);
+    switch (flags & KindMask) {
     case 1:
         result->IntResult = ReferenceDecimal(number.c_str());
         result->FloatResult = static_cast<float>(result->IntResult);
@@ -148,13 +149,14 @@ void ReferenceDecode(const unsigned char* record, ReferenceResult* result)
         result->DoubleResult = std::strtod(number.c_str(), nullptr);
         break;
     case 5:
-        result->PointerResult = Little32(record + 5);
-        result->IntResult = static_cast<int32_t>(Little32(record + 9));
+        result->PointerResult = Little32(record + PointerValue);
+        result->IntResult = static_cast<int32_t>(Little32(record + PointerInt));
         break;
     case 8: {
         result->IntResult = ReferenceDecimal(number.c_str());
         std::string text;
-        for (size_t at = 49 + textLength; at < kCommandRecordSize && record[at] != 0 && text.size() < 207; ++at)
+        for (size_t at = Text + 1 + textLength; at < kCommandRecordSize && record[at] != 0 && text.size() < TextSize;
+             ++at)
             text += static_cast<char>(record[at]);
         result->TextResult = text;
         break;
