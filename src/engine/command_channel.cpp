@@ -47,6 +47,14 @@ static uint32_t ReadLittleEndian32(size_t offset)
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
+// The number a reply's Text begins with, read whatever TextLength says:
+// its first 40 characters at most, up to a NUL, copied into buffer.
+static const char* NumberText(char (&buffer)[kNumberTextCapacity])
+{
+    CopyRecordField(buffer, ReplyLayout::Text, kNumberTextCapacity - 1);
+    return buffer;
+}
+
 // A double beyond the range of float would make the conversion undefined.
 static float ToFloat(double value)
 {
@@ -73,31 +81,29 @@ static void DecodeReply()
     const size_t textLength = CommandRecord.Bytes[TextLength];
     CopyRecordField(CommandResult.TextResult, Text, textLength < TextSize ? textLength : TextSize);
 
-    // The number is read from Text whatever TextLength says. Integers are
-    // held to the 32-bit range by ReadDecimal, where atoi's overflow is
-    // undefined.
-    char numberText[kNumberTextCapacity];
-    CopyRecordField(numberText, Text, kNumberTextCapacity - 1);
+    // Integers are held to the 32-bit range by ReadDecimal, where atoi's
+    // overflow is undefined.
+    char number[kNumberTextCapacity];
     switch (flags & KindMask) {
     case 1:
-        CommandResult.IntResult = ReadDecimal(numberText);
+        CommandResult.IntResult = ReadDecimal(NumberText(number));
         CommandResult.FloatResult = static_cast<float>(CommandResult.IntResult);
         break;
     case 2:
-        CommandResult.LongResult = ReadDecimal(numberText);
+        CommandResult.LongResult = ReadDecimal(NumberText(number));
         CommandResult.DoubleResult = CommandResult.LongResult;
         if (CommandResult.LongResult > -32768 && CommandResult.LongResult < 32767)
             CommandResult.IntResult = CommandResult.LongResult;
         break;
     case 3: {
-        const double value = std::atof(numberText);
+        const double value = std::atof(NumberText(number));
         CommandResult.FloatResult = ToFloat(value);
         if (value < 32767.0 && CommandResult.FloatResult > -32768.0f)
             CommandResult.IntResult = static_cast<int32_t>(CommandResult.FloatResult);
         break;
     }
     case 4:
-        CommandResult.DoubleResult = std::atof(numberText);
+        CommandResult.DoubleResult = std::atof(NumberText(number));
         break;
     case 5:
         CommandResult.PointerResult =
@@ -109,7 +115,7 @@ static void DecodeReply()
         // record (it starts at 49 or later, so it always fits TextResult);
         // one that does not is taken only as far as the record goes.
         const size_t start = Text + 1 + textLength;
-        CommandResult.IntResult = ReadDecimal(numberText);
+        CommandResult.IntResult = ReadDecimal(NumberText(number));
         CommandResult.TextResult[0] = '\0';
         if (start < kCommandRecordSize) CopyRecordField(CommandResult.TextResult, start, kCommandRecordSize - start);
         break;
