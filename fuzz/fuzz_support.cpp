@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "engine/command_channel.h"
+#include "text_and_bytes.h"
 
 void FuzzFailure(const char* file, int line, const std::string& what)
 {
@@ -58,12 +59,6 @@ unsigned char* LowRegion()
         return bytes;
     }();
     return region;
-}
-
-uint32_t Little32(const unsigned char* bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
 // strncpy of count bytes of the record, then the terminator.
