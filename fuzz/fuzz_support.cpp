@@ -12,6 +12,7 @@
 #include <limits>
 
 #include "engine/command_channel.h"
+#include "low_memory.h"
 #include "text_and_bytes.h"
 
 void FuzzFailure(const char* file, int line, const std::string& what)
@@ -47,12 +48,10 @@ unsigned char* LowRegion()
 {
     static unsigned char* region = [] {
         const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        void* memory = mmap(nullptr, kLowRegionSize + page, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-        if (memory == MAP_FAILED) return static_cast<unsigned char*>(nullptr);
+        void* memory = standin::MapLowMemory(kLowRegionSize + page);
+        if (memory == nullptr) return static_cast<unsigned char*>(nullptr);
         auto* bytes = static_cast<unsigned char*>(memory);
-        if (reinterpret_cast<uintptr_t>(bytes) + kLowRegionSize + page > 0x100000000u ||
-            mprotect(bytes + kLowRegionSize, page, PROT_NONE) != 0) {
+        if (mprotect(bytes + kLowRegionSize, page, PROT_NONE) != 0) {
             munmap(memory, kLowRegionSize + page);
             return static_cast<unsigned char*>(nullptr);
         }
