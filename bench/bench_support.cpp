@@ -2,32 +2,7 @@
 #include "bench_support.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <stdexcept>
-
-ScratchWindowsDirectory::ScratchWindowsDirectory()
-{
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/ovbench-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    if (const char* old = std::getenv("WINDIR")) {
-        hadWindir_ = true;
-        oldWindir_ = old;
-    }
-    setenv("WINDIR", path_.c_str(), 1);
-}
-
-ScratchWindowsDirectory::~ScratchWindowsDirectory()
-{
-    if (hadWindir_)
-        setenv("WINDIR", oldWindir_.c_str(), 1);
-    else
-        unsetenv("WINDIR");
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 void WriteFileBytes(const std::string& path, const std::string& bytes)
 {

@@ -4,20 +4,17 @@
 
 #include <string>
 
-// A fresh directory under $TMPDIR (or /tmp), set as $WINDIR while the
-// object lives; removed with its files when it goes.
+#include "scratch_directory.h"
+
+// A scratch directory set as $WINDIR while the object lives.
 class ScratchWindowsDirectory {
   public:
-    ScratchWindowsDirectory();
-    ~ScratchWindowsDirectory();
-    ScratchWindowsDirectory(const ScratchWindowsDirectory&) = delete;
-    ScratchWindowsDirectory& operator=(const ScratchWindowsDirectory&) = delete;
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    ScratchWindowsDirectory() : directory_("ovbench"), windir_("WINDIR", directory_.Path().c_str()) {}
+    std::string operator/(const std::string& name) const { return directory_ / name; }
 
   private:
-    std::string path_;
-    std::string oldWindir_;
-    bool hadWindir_ = false;
+    ScratchDirectory directory_;
+    ScopedEnvironment windir_;
 };
 
 void WriteFileBytes(const std::string& path, const std::string& bytes);

@@ -47,21 +47,22 @@ const ReplyShape* currentShape = &kShapes[0];
 // The engine: writes the reply over the request and returns.
 int32_t OV_ENGINE_CALL AnswerAtOnce(void* record)
 {
+    using namespace ReplyLayout;
     auto* bytes = static_cast<unsigned char*>(record);
     const ReplyShape& shape = *currentShape;
-    bytes[0] = shape.Flags;
-    if (shape.Flags & 0x80) std::memcpy(bytes + 2, "RET", 3);
-    if (shape.Flags & 0x40) {
-        std::memcpy(bytes + 5, "EXTRA\0", 6);
-        bytes[15] = 7;
+    bytes[Flags] = shape.Flags;
+    if (shape.Flags & HasKeyName) std::memcpy(bytes + KeyName, "RET", KeyNameSize);
+    if (shape.Flags & HasExtra) {
+        std::memcpy(bytes + ExtraText, "EXTRA\0", 6);
+        bytes[ExtraValue] = 7;
     }
-    if (shape.Flags & 0x10) {
-        bytes[47] = shape.TextLength;
-        const size_t size = (shape.Flags & 0x0F) == 8 ? 7 : shape.TextLength;
-        std::memcpy(bytes + 48, shape.Text, size);
-        if ((shape.Flags & 0x0F) == 5) {
+    if (shape.Flags & HasText) {
+        bytes[TextLength] = shape.TextLength;
+        const size_t size = (shape.Flags & KindMask) == 8 ? 7 : shape.TextLength;
+        std::memcpy(bytes + Text, shape.Text, size);
+        if ((shape.Flags & KindMask) == 5) {
             const auto pointer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(kPointerText));
-            std::memcpy(bytes + 5, &pointer, 4);
+            std::memcpy(bytes + PointerValue, &pointer, 4);
         }
     }
     return 1;
@@ -89,14 +90,14 @@ void BaselineCommand(const char* text)
     std::memset(baselineRecord, 0, sizeof baselineRecord);
     std::memcpy(baselineRecord, text, std::strlen(text));
     baselineEngine(baselineRecord);
-    const uint8_t flags = baselineRecord[0];
-    if (flags & 0x80) {
-        std::memcpy(baselineResult.KeyName, baselineRecord + 2, 3);
+    const uint8_t flags = baselineRecord[ReplyLayout::Flags];
+    if (flags & ReplyLayout::HasKeyName) {
+        std::memcpy(baselineResult.KeyName, baselineRecord + ReplyLayout::KeyName, ReplyLayout::KeyNameSize);
         baselineResult.KeyName[3] = '\0';
     }
-    if (flags & 0x10) {
-        const size_t length = baselineRecord[47];
-        std::memcpy(baselineResult.Text, baselineRecord + 48, length);
+    if (flags & ReplyLayout::HasText) {
+        const size_t length = baselineRecord[ReplyLayout::TextLength];
+        std::memcpy(baselineResult.Text, baselineRecord + ReplyLayout::Text, length);
         baselineResult.Text[length] = '\0';
     }
 }
@@ -108,9 +109,9 @@ double baselineNumber;
 void BaselineCommandWithNumber(const char* text)
 {
     BaselineCommand(text);
-    const uint8_t flags = baselineRecord[0];
-    const int kind = flags & 0x0F;
-    if (!(flags & 0x10)) return;
+    const uint8_t flags = baselineRecord[ReplyLayout::Flags];
+    const int kind = flags & ReplyLayout::KindMask;
+    if (!(flags & ReplyLayout::HasText)) return;
     if (kind == 1 || kind == 2 || kind == 8)
         baselineNumber = std::atoi(baselineResult.Text);
     else if (kind == 3 || kind == 4)
@@ -190,8 +191,9 @@ void EveryShape(benchmark::internal::Benchmark* benchmark)
 void NumberShapes(benchmark::internal::Benchmark* benchmark)
 {
     for (size_t i = 0; i < kShapeCount; ++i) {
-        const int kind = kShapes[i].Flags & 0x0F;
-        if ((kShapes[i].Flags & 0x10) && (kind == 1 || kind == 2 || kind == 3 || kind == 4 || kind == 8))
+        const int kind = kShapes[i].Flags & ReplyLayout::KindMask;
+        if ((kShapes[i].Flags & ReplyLayout::HasText) &&
+            (kind == 1 || kind == 2 || kind == 3 || kind == 4 || kind == 8))
             benchmark->Arg(static_cast<int64_t>(i));
     }
 }

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "bench_support.h"
+#include "common/settings.h"
+#include "common/text.h"
 #include "engine/engine_loader.h"
 #include "engine/startup_block.h"
-#include "launcher/settings.h"
-#include "launcher/text.h"
 
 namespace {
 

@@ -18,24 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
 #include "modes/modes.h"
+#include "text_and_bytes.h"
 
 namespace {
 
 constexpr size_t kConsoleTextCapacity = 264;
-
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
 
 std::string Trimmed(const std::string& text)
 {
@@ -81,8 +75,7 @@ class ConsoleModel {
             Send("ECRA,SAIS");
             const std::string key = result_.KeyName;
             if (key == "*E*") {
-                Send(english_ ? "OUINON,Do you want to edit source code?"
-                              : "OUINON,Voulez-vous \xEAtre positionn\xE9 sur le source?");
+                Send(english_ ? kQuestionEnglish : kQuestionFrench);
                 if (editor_ && !result_.TextResult.empty() && result_.TextResult[0] == 'O') Send("DFTOCS");
                 break;
             }
@@ -93,7 +86,7 @@ class ConsoleModel {
             if (key != "RET") continue;
             Send("RECU,COMMANDE");
             result_.TextResult = Trimmed(result_.TextResult);
-            lastCommand = Upper(result_.TextResult);
+            lastCommand = UpperAscii(result_.TextResult);
             if (Forbidden(lastCommand)) {
                 Send("INFO,Fonction interdite");
                 Send("FERM");
@@ -205,7 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     FUZZ_CHECK(directories.size() == passes, "one directory change per pass");
     for (const std::string& line : directories)
-        FUZZ_CHECK(line == "ChangeDirectory " + Upper(current), Escaped(line));
+        FUZZ_CHECK(line == "ChangeDirectory " + UpperAscii(current), Escaped(line));
     FUZZ_CHECK(EngineState.Started == 0, "the engine is still started");
     return 0;
 }

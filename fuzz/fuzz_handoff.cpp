@@ -16,18 +16,17 @@
 #include <map>
 #include <string>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
 #include "modes/modes.h"
+#include "text_and_bytes.h"
 
 namespace {
 
-const char kQuestionFrench[] = "OUINON,Voulez-vous \xEAtre positionn\xE9 sur le source?";
-const char kQuestionEnglish[] = "OUINON,Do you want to edit source code?";
 const char kFailedFrench[] = "INFO,Impossible d'\xE9"
                              "crire dans ORVANE.INI.\nFichier prot\xE9g\xE9 ou d\xE9passant 64Ko";
 const char kFailedEnglish[] = "INFO,Can not be able to write to ORVANE.INI.\nFile protect or size exceed 64Ko";
@@ -60,13 +59,6 @@ class Fields {
 
 bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 struct Report {
     int16_t Line = 0;
     std::string Window, Object, Message;
@@ -90,7 +82,7 @@ Report ExpectedReport(const std::string& description)
     if (Has(object, ".INP") || Has(object, ".PRO")) {
         report.Type = 1;
         if (!Has(object, ".INP")) {
-            report.Window = Upper(report.Window);
+            report.Window = UpperAscii(report.Window);
             if (Has(report.Window, ".OVP")) report.Type = 14;
         }
     } else if (Has(object, ".INF") || Has(object, ".FEF") || Has(object, ".PRF") || Has(object, ".PEF") ||

@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "common/launch_context.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
-#include "launcher/launch_context.h"
 
 namespace {
 

@@ -11,11 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "common/settings.h"
 #include "engine/engine_loader.h"
 #include "engine/startup_block.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
-#include "launcher/settings.h"
+#include "text_and_bytes.h"
 
 namespace {
 
@@ -23,15 +24,6 @@ struct Component {
     std::string Name, Text;
     uint16_t Number;
 };
-
-std::string Upper(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-uint16_t Get16(const unsigned char* at) { return static_cast<uint16_t>(at[0] | at[1] << 8); }
 
 // Reads a terminated text at *at, never past end; false when it has no
 // terminator there.
@@ -59,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if ((input.Byte() & 1) == 0) continue;
         const std::string value = input.Bytes(input.Word());
         fake::SetProfile("Orvane.ini", "COMPOSANTE", "COMPOSANTE_" + std::to_string(index), value);
-        std::string read = Upper(value.substr(0, kComponentValueCapacity - 1));
+        std::string read = UpperAscii(value.substr(0, kComponentValueCapacity - 1));
         read = read.substr(0, read.find('\0'));
         const size_t first = read.find(',');
         if (first == std::string::npos) continue;
@@ -75,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(address != nullptr, "no block");
     const auto* block = static_cast<const unsigned char*>(address);
 
-    FUZZ_CHECK(std::memcmp(block, "KALMIR", 6) == 0 && Get16(block + 6) == kFormatValue, "header");
+    FUZZ_CHECK(std::memcmp(block, "KALMIR", 6) == 0 && Little16(block + 6) == kFormatValue, "header");
     size_t at = kFirstEntryOffset;
     for (int32_t row = 0; row < kModuleCount; ++row) {
         const int32_t group = ModuleTable[row].GroupId;
@@ -87,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::string code = ModuleTable[row].Code;
         FUZZ_CHECK(file1 == (ModuleTable[row].HasVariant1 ? "OV551" + code + ".DLL" : ""), file1);
         FUZZ_CHECK(file3 == (ModuleTable[row].HasVariant3 ? "OV553" + code + ".DLL" : ""), file3);
-        FUZZ_CHECK(Get16(block + at) == static_cast<uint16_t>(ModuleTable[row].ModuleId) &&
-                       Get16(block + at + 2) == static_cast<uint16_t>(group),
+        FUZZ_CHECK(Little16(block + at) == static_cast<uint16_t>(ModuleTable[row].ModuleId) &&
+                       Little16(block + at + 2) == static_cast<uint16_t>(group),
                    "module numbers");
         at += 4;
     }
@@ -104,12 +96,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::string name, text;
         FUZZ_CHECK(TakeText(block, &at, kStartupBlockSize, &name) && name == component.Name, context);
         FUZZ_CHECK(TakeText(block, &at, kStartupBlockSize, &text) && text == component.Text, context);
-        FUZZ_CHECK(Get16(block + at) == 0xFFFF && Get16(block + at + 2) == component.Number, context);
+        FUZZ_CHECK(Little16(block + at) == 0xFFFF && Little16(block + at + 2) == component.Number, context);
         at += 4;
         room -= entrySize;
     }
     FUZZ_CHECK(block[at] == kEndByte, "end byte at " + std::to_string(at));
-    FUZZ_CHECK(Get16(block + kBodyLengthOffset) == at + 1 - kFirstEntryOffset, "body length");
+    FUZZ_CHECK(Little16(block + kBodyLengthOffset) == at + 1 - kFirstEntryOffset, "body length");
     for (size_t rest = at + 1; rest < kStartupBlockSize; ++rest)
         FUZZ_CHECK(block[rest] == 0, "byte " + std::to_string(rest) + " after the end byte");
 

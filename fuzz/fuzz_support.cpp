@@ -12,6 +12,8 @@
 #include <limits>
 
 #include "engine/command_channel.h"
+#include "low_memory.h"
+#include "text_and_bytes.h"
 
 void FuzzFailure(const char* file, int line, const std::string& what)
 {
@@ -46,24 +48,16 @@ unsigned char* LowRegion()
 {
     static unsigned char* region = [] {
         const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        void* memory = mmap(nullptr, kLowRegionSize + page, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-        if (memory == MAP_FAILED) return static_cast<unsigned char*>(nullptr);
+        void* memory = standin::MapLowMemory(kLowRegionSize + page);
+        if (memory == nullptr) return static_cast<unsigned char*>(nullptr);
         auto* bytes = static_cast<unsigned char*>(memory);
-        if (reinterpret_cast<uintptr_t>(bytes) + kLowRegionSize + page > 0x100000000u ||
-            mprotect(bytes + kLowRegionSize, page, PROT_NONE) != 0) {
+        if (mprotect(bytes + kLowRegionSize, page, PROT_NONE) != 0) {
             munmap(memory, kLowRegionSize + page);
             return static_cast<unsigned char*>(nullptr);
         }
         return bytes;
     }();
     return region;
-}
-
-uint32_t Little32(const unsigned char* bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
 // strncpy of count bytes of the record, then the terminator.
@@ -116,18 +110,19 @@ int32_t ReferenceDecimal(const char* text)
 
 void ReferenceDecode(const unsigned char* record, ReferenceResult* result)
 {
-    const unsigned char flags = record[0];
+    using namespace ReplyLayout;
+    const unsigned char flags = record[Flags];
     result->PointerResult = 0;
-    if (flags & 0x80) result->KeyName = Field(record, 2, 3);
-    if (flags & 0x40) {
-        result->ExtraText = Field(record, 5, 10);
-        result->ExtraValue = static_cast<int32_t>(Little32(record + 15));
+    if (flags & HasKeyName) result->KeyName = Field(record, KeyName, KeyNameSize);
+    if (flags & HasExtra) {
+        result->ExtraText = Field(record, ExtraText, ExtraTextSize);
+        result->ExtraValue = static_cast<int32_t>(Little32(record + ExtraValue));
     }
-    if (!(flags & 0x10)) return;
-    const size_t textLength = record[47];
-    result->TextResult = Field(record, 48, textLength < 207 ? textLength : 207);
-    const std::string number = Field(record, 48, 40);
-    switch (flags & 0x0F) {
+    if (!(flags & HasText)) return;
+    const size_t textLength = record[TextLength];
+    result->TextResult = Field(record, Text, textLength < TextSize ? textLength : TextSize);
+    const std::string number = Field(record, Text, 40);
+    switch (flags & KindMask) {
     case 1:
         result->IntResult = ReferenceDecimal(number.c_str());
         result->FloatResult = static_cast<float>(result->IntResult);
@@ -148,13 +143,14 @@ void ReferenceDecode(const unsigned char* record, ReferenceResult* result)
         result->DoubleResult = std::strtod(number.c_str(), nullptr);
         break;
     case 5:
-        result->PointerResult = Little32(record + 5);
-        result->IntResult = static_cast<int32_t>(Little32(record + 9));
+        result->PointerResult = Little32(record + PointerValue);
+        result->IntResult = static_cast<int32_t>(Little32(record + PointerInt));
         break;
     case 8: {
         result->IntResult = ReferenceDecimal(number.c_str());
         std::string text;
-        for (size_t at = 49 + textLength; at < kCommandRecordSize && record[at] != 0 && text.size() < 207; ++at)
+        for (size_t at = Text + 1 + textLength; at < kCommandRecordSize && record[at] != 0 && text.size() < TextSize;
+             ++at)
             text += static_cast<char>(record[at]);
         result->TextResult = text;
         break;

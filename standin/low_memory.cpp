@@ -29,10 +29,14 @@ LowArena& Arena()
 
 #if UINTPTR_MAX > 0xFFFFFFFFu
 bool IsLow(const void* address, size_t size) { return reinterpret_cast<uintptr_t>(address) + size <= 0x100000000u; }
+#endif
 
+} // namespace
+
+#if UINTPTR_MAX > 0xFFFFFFFFu
 // MAP_32BIT gives the low 2 GiB on x86-64; elsewhere ask for addresses
 // below 4 GiB one hint after another and keep only a result that is low.
-void* MapLow(size_t size)
+void* MapLowMemory(size_t size)
 {
 #ifdef MAP_32BIT
     void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
@@ -49,10 +53,8 @@ void* MapLow(size_t size)
     return nullptr;
 }
 #else
-void* MapLow(size_t size) { return new (std::nothrow) unsigned char[size]; }
+void* MapLowMemory(size_t size) { return new (std::nothrow) unsigned char[size]; }
 #endif
-
-} // namespace
 
 uint32_t StoreLowText(const std::string& text)
 {
@@ -60,7 +62,7 @@ uint32_t StoreLowText(const std::string& text)
     const size_t need = text.size() + 1;
     if (need > arena.Left) {
         const size_t size = need > kPageBlockSize ? need : kPageBlockSize;
-        void* block = MapLow(size);
+        void* block = MapLowMemory(size);
         if (block == nullptr) return 0;
         arena.Next = static_cast<unsigned char*>(block);
         arena.Left = size;

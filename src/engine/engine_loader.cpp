@@ -4,15 +4,13 @@
 #include "engine/session_trace.h"
 #include "engine/startup_block.h"
 
-const char kEngineLibraryName[] = "OV553KRN.DLL";
-
 EngineStateRecord EngineState;
 
-const EntryPointRow EntryTable[4] = {
-    {"AffTexteLongC", &EngineState.AffTexteLongC},
-    {"OV4InitInstance", &EngineState.OV4InitInstance},
-    {"FinInstance", &EngineState.FinInstance},
-    {"OVCALLC", &EngineState.OVCALLC},
+const EntryPointRow EntryTable[kEntryPointCount] = {
+    {kEntryPointNames[0], &EngineState.AffTexteLongC},
+    {kEntryPointNames[1], &EngineState.OV4InitInstance},
+    {kEntryPointNames[2], &EngineState.FinInstance},
+    {kEntryPointNames[3], &EngineState.OVCALLC},
 };
 
 // The one message that does not go through the engine: there is none.
@@ -22,22 +20,12 @@ const EntryPointRow EntryTable[4] = {
     OsExitProcess(0);
 }
 
-int32_t EnsureEngineStarted()
-{
-    if (EngineState.Started == 1) return 1;
-    LoadEngine();
-    if (StartEngine(&CommandRecord) == 0) return 0;
-    ResetCommandResult();
-    EngineState.Started = 1;
-    return 1;
-}
-
 int32_t LoadEngine()
 {
     EngineState.Library = OsLoadLibrary(kEngineLibraryName);
     if (SessionTrace.Active) TraceEngineLoad(EngineState.Library);
     if (EngineState.Library == nullptr) ReportEngineUnavailable();
-    if (ResolveEntryPoints(EngineState.Library, EntryTable, 4) == 0) {
+    if (ResolveEntryPoints(EngineState.Library, EntryTable, kEntryPointCount) == 0) {
         // An incomplete library is never called into: the rows after the
         // missing name hold nothing of this load.
         OsFreeLibrary(EngineState.Library);
@@ -75,24 +63,4 @@ void StopEngine()
     EngineState.Started = 0;
     if (EngineState.Library != nullptr) OsFreeLibrary(EngineState.Library);
     EngineState.Library = nullptr;
-}
-
-void* AllocGlobalBlock(uint32_t size, uint32_t flags)
-{
-    GlobalHandle memory = OsGlobalAlloc(flags, size);
-    if (memory == nullptr) return nullptr;
-    void* address = OsGlobalLock(memory);
-    if (address == nullptr) {
-        OsGlobalFree(memory);
-        return nullptr;
-    }
-    return address;
-}
-
-void FreeGlobalBlock(void* address)
-{
-    if (address == nullptr) return;
-    GlobalHandle memory = OsGlobalHandle(address);
-    if (memory == nullptr) return;
-    if (OsGlobalUnlock(memory) == 0) OsGlobalFree(memory);
 }

@@ -1,19 +1,12 @@
 // The engine library's lifetime in the process: loading, the four entry
-// points, starting and stopping the one engine instance, and the movable
-// global memory of the start-up block.
+// points, starting and stopping the one engine instance.
 #pragma once
 
 #include <cstdint>
 
-#include "engine/command_channel.h"
+#include "engine/command_record.h"
+#include "engine/engine_library.h"
 #include "platform.h"
-
-// Every argument is one address-sized value, passed in the order shown.
-typedef int32_t(OV_ENGINE_CALL* InitInstanceEntry)(void* record, void* startupBlock);
-typedef int32_t(OV_ENGINE_CALL* FinInstanceEntry)(void* record);
-typedef int32_t(OV_ENGINE_CALL* CommandEntry)(void* record);
-
-extern const char kEngineLibraryName[]; // "OV553KRN.DLL"
 
 // Unloaded: Started 0, Library null. Loaded, not started (after a refused
 // start): Started 0, Library set. Started: Started 1, Library set.
@@ -34,11 +27,8 @@ struct EntryPointRow {
 };
 
 // AffTexteLongC, OV4InitInstance, FinInstance, OVCALLC: the lookup order.
-extern const EntryPointRow EntryTable[4];
+extern const EntryPointRow EntryTable[kEntryPointCount];
 
-// Returns 1 when the engine is started on return. Loads and starts it when
-// needed; ends the process when the library cannot be loaded completely.
-int32_t EnsureEngineStarted();
 // Returns 1 when all four names were found. Does not return when the library
 // cannot be loaded, nor when a name is missing (the library is released).
 int32_t LoadEngine();
@@ -48,8 +38,3 @@ int32_t ResolveEntryPoints(ModuleHandle library, const EntryPointRow* table, int
 int32_t StartEngine(CommandRecordBytes* record);
 // Ends the instance and releases the library; nothing when not started.
 void StopEngine();
-
-// Allocates and locks a global block; null on failure.
-void* AllocGlobalBlock(uint32_t size, uint32_t flags);
-// Unlocks the block and frees it when no lock remains; null does nothing.
-void FreeGlobalBlock(void* address);

@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine/command_channel.h"
+#include "common/error_description.h"
+#include "common/launch_context.h"
+#include "common/settings.h"
+#include "common/text.h"
 #include "engine/startup_block.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
-#include "launcher/text.h"
-#include "modes/modes.h"
 
 SessionTraceRecord SessionTrace;
 
@@ -24,10 +23,6 @@ static const char kCutMark[] = " [cut]";
 constexpr size_t kLineEndReserve = 16;          // a closing quote, the cut mark and the line end
 constexpr uint32_t kRequestValueCapacity = 300; // as the launcher reads the request
 constexpr size_t kTraceDirectoryCapacity = 260; // the Windows directory, as Windows bounds a path
-
-static const char kOpenFailedFrench[] =
-    "INFO,Impossible d'ouvrir le fichier de trace %.200s ; le test continue sans trace.";
-static const char kOpenFailedEnglish[] = "INFO,Can not open the trace file %.200s; the test goes on without a trace.";
 
 static char Line[kTraceLineSize]; // the line being built
 static size_t LineLength;
@@ -205,14 +200,8 @@ void StartSessionTrace()
         return;
     }
     SessionTrace.Active = 1;
+    SettingsWriteTrace = TraceSettingsWrite;
     WriteHeader(existingSize);
-}
-
-void ReportSessionTraceFailure()
-{
-    if (SessionTrace.OpenFailed == 0) return;
-    SessionTrace.OpenFailed = 0;
-    SendCommand(LaunchContext.English ? kOpenFailedEnglish : kOpenFailedFrench, SessionTrace.Path);
 }
 
 void EndSessionTrace()
@@ -222,6 +211,7 @@ void EndSessionTrace()
     OsCloseAppendFile(SessionTrace.File);
     SessionTrace.File = nullptr;
     SessionTrace.Active = 0;
+    SettingsWriteTrace = nullptr;
 }
 
 // Kind 8: the number of TextLength bytes, one separator, then a text that
@@ -357,9 +347,9 @@ void TraceEngineLoad(ModuleHandle library)
     Append("# loaded ");
     AppendQuoted(path);
     WriteLine();
-    for (const EntryPointRow& row : EntryTable) {
-        if (OsGetProcAddress(library, row.Name) != nullptr) continue;
-        AppendFormat("# entry point %s missing", row.Name);
+    for (const char* name : kEntryPointNames) {
+        if (OsGetProcAddress(library, name) != nullptr) continue;
+        AppendFormat("# entry point %s missing", name);
         WriteLine();
         break;
     }

@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/engine_loader.h"
+#include "engine/command_record.h"
+#include "engine/engine_library.h"
 #include "platform.h"
 
 constexpr size_t kTracePathCapacity = 520; // the Windows directory, a separator and the key's value
@@ -15,7 +16,7 @@ constexpr size_t kTraceLineSize = 8192;    // the longest line: a command and it
 
 struct SessionTraceRecord {
     int32_t Active;                // 1 while the trace file is open; every hook is skipped otherwise
-    int32_t OpenFailed;            // 1: TRACE names a file that could not be opened, and the user is not yet told
+    int32_t OpenFailed;            // 1: TRACE names a file that could not be opened
     AppendFileHandle File;         // the trace file, written at its end
     char Path[kTracePathCapacity]; // the trace file's full path
 };
@@ -25,9 +26,6 @@ extern SessionTraceRecord SessionTrace;
 // Reads TRACE once; when it names a file, opens it (a separator first when it
 // holds an earlier trace) and writes the header. Before the first command.
 void StartSessionTrace();
-// After the first command: tells the user, once and in the user's language,
-// that the trace file could not be opened. Nothing otherwise.
-void ReportSessionTraceFailure();
 // Writes the closing comment and closes the trace file.
 void EndSessionTrace();
 

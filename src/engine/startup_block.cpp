@@ -1,12 +1,11 @@
-// The module table and the start-up block.
+// The module table, the start-up block and its global memory.
 #include "engine/startup_block.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "engine/engine_loader.h"
-#include "launcher/settings.h"
-#include "launcher/text.h"
+#include "common/settings.h"
+#include "common/text.h"
 #include "platform.h"
 
 const int32_t kModuleCount = 18;
@@ -74,6 +73,8 @@ int32_t ReadComponentSetting(int index, char* buffer, char** text, char** number
 {
     char key[16];
     FormatText(key, sizeof key, "COMPOSANTE_%d", index);
+    // The engine's start reads the settings file, whose failed writes are
+    // told through the engine: one of the two circles the design wants.
     ReadSetting("COMPOSANTE", key, "", buffer, kComponentValueCapacity);
     if (buffer[0] == '\0') return 0;
     UpperCaseAscii(buffer);
@@ -149,4 +150,24 @@ void* BuildStartupBlock()
     if (block == nullptr) return nullptr;
     WriteStartupBlock(versionDigits, static_cast<unsigned char*>(block));
     return block;
+}
+
+void* AllocGlobalBlock(uint32_t size, uint32_t flags)
+{
+    GlobalHandle memory = OsGlobalAlloc(flags, size);
+    if (memory == nullptr) return nullptr;
+    void* address = OsGlobalLock(memory);
+    if (address == nullptr) {
+        OsGlobalFree(memory);
+        return nullptr;
+    }
+    return address;
+}
+
+void FreeGlobalBlock(void* address)
+{
+    if (address == nullptr) return;
+    GlobalHandle memory = OsGlobalHandle(address);
+    if (memory == nullptr) return;
+    if (OsGlobalUnlock(memory) == 0) OsGlobalFree(memory);
 }

@@ -1,5 +1,5 @@
-// The start-up block handed to the engine at each start, and the built-in
-// table of the engine's 18 modules it describes.
+// The start-up block handed to the engine at each start, the built-in table
+// of the engine's 18 modules it describes, and the global memory it lives in.
 #pragma once
 
 #include <cstddef>
@@ -64,3 +64,8 @@ void WriteComponentEntries(unsigned char** cursor, uint16_t* runningLength, cons
 void WriteStartupBlock(const char* versionDigits, unsigned char* block);
 // Allocates, fills and returns the locked block; null when no memory.
 void* BuildStartupBlock();
+
+// Allocates and locks a movable global block; null on failure.
+void* AllocGlobalBlock(uint32_t size, uint32_t flags);
+// Unlocks the block and frees it when no lock remains; null does nothing.
+void FreeGlobalBlock(void* address);

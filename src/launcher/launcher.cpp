@@ -5,12 +5,12 @@
 
 #include <cstring>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
+#include "common/text.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
 #include "engine/session_trace.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
-#include "launcher/text.h"
 #include "modes/modes.h"
 
 LaunchContextRecord LaunchContext;
@@ -22,6 +22,9 @@ static const char kEditorMarkerText[] = "EDITEUR";
 static const char kTestSection[] = "TEST";
 static const char kProductSection[] = "Orvane55";
 static const char kCommandLineKey[] = "LIGNEDECOMMANDE";
+static const char kTraceFailedFrench[] =
+    "INFO,Impossible d'ouvrir le fichier de trace %.200s ; le test continue sans trace.";
+static const char kTraceFailedEnglish[] = "INFO,Can not open the trace file %.200s; the test goes on without a trace.";
 constexpr uint32_t kWorkBufferSize = 300;
 constexpr uint32_t kLanguageBufferSize = 10;
 
@@ -81,7 +84,9 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
 
     char* environment = OsGetEnvironmentStrings();
     SendCommand("ENVI,%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(environment)));
-    ReportSessionTraceFailure();
+    // Told after the first command, so that it stays the first of every run.
+    if (SessionTrace.OpenFailed)
+        SendCommand(LaunchContext.English ? kTraceFailedEnglish : kTraceFailedFrench, SessionTrace.Path);
 
     int16_t errorObjectType = 0;
     ReadSetting(kTestSection, "COMMANDE", "", work, kWorkBufferSize);
@@ -129,5 +134,6 @@ void ResetProcessStateForTests()
     std::memset(&CommandResult, 0, sizeof CommandResult);
     std::memset(&EngineState, 0, sizeof EngineState);
     std::memset(&SessionTrace, 0, sizeof SessionTrace);
+    SettingsWriteTrace = nullptr;
     ResetModeStateForTests();
 }

@@ -3,10 +3,10 @@
 // unless it begins with a forbidden prefix.
 #include <cstring>
 
+#include "common/launch_context.h"
+#include "common/text.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
-#include "launcher/launch_context.h"
-#include "launcher/text.h"
 #include "modes/modes.h"
 #include "platform.h"
 
@@ -147,8 +147,6 @@ void RunConsole(char* errorWindowName, char* errorObjectName, int16_t* errorObje
     }
     StopEngine();
 }
-
-void ResetHandoffStateForTests();
 
 void ResetModeStateForTests()
 {

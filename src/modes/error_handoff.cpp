@@ -3,21 +3,17 @@
 // written into section TEST of the settings file.
 #include <cstring>
 
+#include "common/error_description.h"
+#include "common/launch_context.h"
+#include "common/settings.h"
+#include "common/text.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
-#include "launcher/text.h"
 #include "modes/modes.h"
 
 constexpr size_t kProcedureNameCapacity = 264;
 constexpr size_t kMessageCapacity = 304;
-// A field is never needed longer than the largest place it can reach.
-constexpr size_t kFieldCut = kMessageCapacity - 1;
-// The description fields that are read: line, window, object, message.
-constexpr int kDescriptionFields = 4;
-static_assert(kErrorDescriptionCapacity == kDescriptionFields * (kFieldCut + 1) + 1,
-              "each field with the separator after it, and the terminator");
+static_assert(kErrorFieldCut == kMessageCapacity - 1, "a description field is cut to the largest place it reaches");
 
 static char ErrorDescription[kErrorDescriptionCapacity]; // the engine's description, split in place
 static int16_t ErrorLine;                                // line of the error
@@ -48,29 +44,6 @@ void ReplaceChar(char* text, char from, char to)
     for (; *text != '\0'; ++text) {
         if (*text == from) *text = to;
     }
-}
-
-void CopyErrorDescription(char* destination, const char* source)
-{
-    char* out = destination;
-    for (int field = 0; field < kDescriptionFields; ++field) {
-        const char* end = std::strchr(source, ',');
-        size_t length = end != nullptr ? static_cast<size_t>(end - source) : std::strlen(source);
-        if (field == 0 && length > kFieldCut) {
-            out += FormatText(out, kFieldCut + 1, "%d", static_cast<int>(ReadDecimal(source)));
-        } else {
-            if (length > kFieldCut) length = kFieldCut;
-            std::memcpy(out, source, length);
-            out += length;
-        }
-        if (end == nullptr) break;
-        // The separator after the last field read is kept: an empty message
-        // with more text after it is an empty message, not a missing one.
-        *out++ = ',';
-        if (field + 1 == kDescriptionFields) break;
-        source = end + 1;
-    }
-    *out = '\0';
 }
 
 static bool Contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }

@@ -17,13 +17,6 @@ void ReportUnhandledKey(const char* keyName);
 // Asks whether to edit the source and, on a yes in a launcher the editor
 // started, writes the error's place into section TEST of the settings file.
 void ErrorHandoff(char* errorWindowName, char* errorObjectName, int16_t* errorObjectType);
-// Four fields of 303 bytes at most, each with its separator, and the terminator.
-constexpr size_t kErrorDescriptionCapacity = 1217;
-// Copies the first four fields of an error description of any length, each
-// cut to the largest place it can reach, so the split finds the same fields
-// as in the uncut text. A line field that would be cut is replaced by its
-// value. Reads the source only as far as the fourth field's end.
-void CopyErrorDescription(char* destination, const char* source);
 // Takes the next field of the text at *cursor in place: null when no text is
 // left; otherwise the separator found becomes a terminator and the cursor
 // moves past it, or the cursor moves to the end of the text.
@@ -38,5 +31,8 @@ void MakeDirectoryCurrent(const char* path);
 // Tests that drive letter: holds a disk, without a system dialog.
 int16_t ProbeDrive(char driveLetter);
 
-// Zeroes the modes' process-wide texts. For tests only.
+// Zeroes the modes' process-wide texts, the error handoff's included. For
+// tests only.
 void ResetModeStateForTests();
+// Zeroes the error handoff's process-wide texts. For tests only.
+void ResetHandoffStateForTests();

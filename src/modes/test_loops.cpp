@@ -2,10 +2,10 @@
 // follow it screen by screen until a key ends it.
 #include <cstring>
 
+#include "common/launch_context.h"
+#include "common/text.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
-#include "launcher/launch_context.h"
-#include "launcher/text.h"
 #include "modes/modes.h"
 
 static const char kAltF4French[] =

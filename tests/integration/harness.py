@@ -47,6 +47,10 @@ VALGRIND_SLOWDOWN = 5
 SETTINGS_FILE = "Orvane.ini"
 ENGINE_LIBRARY = "OV553KRN.DLL"
 
+# The launcher's question before it hands an error to the editor.
+QUESTION_FRENCH = "OUINON,Voulez-vous \xeatre positionn\xe9 sur le source?"
+QUESTION_ENGLISH = "OUINON,Do you want to edit source code?"
+
 # Files that wine_prefix.py leaves beside drive_c (never inside it).
 PRISTINE_WIN_INI = "ov-pristine-win.ini"
 PRISTINE_LISTING = "ov-pristine-windows-files.txt"

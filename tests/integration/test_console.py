@@ -72,7 +72,7 @@ class ConsoleTest(sessions.SessionTestCase):
             + "OUINON,* => text=\"O\"\n"
             + "DFTOCS => text=\"3,<AUCUN>,A.ENT,m\"\n")
         self.assert_clean(session)
-        self.assertEqual(session.events()[-4:], ["ECRA,SAIS", "OUINON,Do you want to edit source code?", "DFTOCS",
+        self.assertEqual(session.events()[-4:], ["ECRA,SAIS", harness.QUESTION_ENGLISH, "DFTOCS",
                                                  "stop"])
         self.assertIn("NATION,3", session.events())
         report = dict(self.settings_keys())

@@ -25,7 +25,6 @@ WITHOUT_OVERRIDE = ["setpriv", "--inh-caps=-dac_override,-dac_read_search",
 
 WRITE_FAILED_FRENCH = ("INFO,Impossible d'\xe9crire dans ORVANE.INI.\nFichier prot\xe9g\xe9 ou d\xe9passant 64Ko")
 WRITE_FAILED_ENGLISH = "INFO,Can not be able to write to ORVANE.INI.\nFile protect or size exceed 64Ko"
-QUESTION_FRENCH = "OUINON,Voulez-vous \xeatre positionn\xe9 sur le source?"
 TOO_LONG = "INFO,Commande trop longue pour le moteur ({} caract\xe8res, 254 au plus)."
 MAX_COMMAND = 254
 
@@ -103,7 +102,7 @@ class FaultsTest(sessions.SessionTestCase):
             "INFO,* =>\n" * 9)
         self.assert_clean(session)
         self.assertEqual(session.events()[3:], [
-            QUESTION_FRENCH, "DFTOCS", "stop", "start result=1", *[WRITE_FAILED_FRENCH] * 8,
+            harness.QUESTION_FRENCH, "DFTOCS", "stop", "start result=1", *[WRITE_FAILED_FRENCH] * 8,
             "stop", "start result=1", WRITE_FAILED_FRENCH])
         self.assertEqual(self.target.read_settings(), before)
 

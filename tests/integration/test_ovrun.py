@@ -123,7 +123,7 @@ class OvrunTest(sessions.SessionTestCase):
         self.assertEqual(result.stderr, b"", result)
         self.assertEqual(session.faults(), [])
         self.assertEqual(session.events()[2:], [self.window_command(), "ECRAN,SAISIE",
-                                                "OUINON,Voulez-vous \xeatre positionn\xe9 sur le source?",
+                                                harness.QUESTION_FRENCH,
                                                 "DFTOCS", "stop"])
         keys = self.settings_keys()
         self.assertEqual([key for key, _ in keys], REQUEST_KEYS + REPORT_KEYS)

@@ -12,7 +12,6 @@ ALT_F4_FRENCH = ("Vous quittez le test par [Alt]+[F4].\nCette combinaison de tou
                  "fen\xeatre, sans ex\xe9cuter de code.\nCe fonctionnement n'est actif que pendant le test.")
 ALT_F4_ENGLISH = ("Do you want to stop the test using [Alt]+[F4].\nThis choice of key close the window, whitout "
                   "execute the close code.\nThis is only for test.")
-QUESTION_FRENCH = "OUINON,Voulez-vous \xeatre positionn\xe9 sur le source?"
 
 REPORT_KEYS = ["CR", "NLIGNE", "NCOL", "NOMPROC", "MESSAGE", "NOMFEN", "NOMOBJET", "TYPEOBJET"]
 REQUEST_KEYS = ["LIGNEDECOMMANDE", "REPEXE", "REPCOURANT", "PARAM1", "PARAM2"]
@@ -37,7 +36,7 @@ class WindowAndProjectTest(sessions.SessionTestCase):
         self.assert_clean(session)
         self.assertEqual(session.events(), [
             "start result=1", "ENVI,<address>",
-            "OUVRE," + self.window_file(), "ECRAN,SAISIE", QUESTION_FRENCH, "DFTOCS",
+            "OUVRE," + self.window_file(), "ECRAN,SAISIE", harness.QUESTION_FRENCH, "DFTOCS",
             "stop",  # the engine is stopped before the report is written
         ])
         keys = self.settings_keys()
@@ -59,7 +58,7 @@ class WindowAndProjectTest(sessions.SessionTestCase):
             "DFTOCS => text=\"7,proj.ovp,MYPROC.PRO\"\n")
         self.assert_clean(session)
         self.assertEqual(session.events()[2:5], [
-            "PROGRAMME," + self.program_file(), "OUINON,Do you want to edit source code?", "DFTOCS"])
+            "PROGRAMME," + self.program_file(), harness.QUESTION_ENGLISH, "DFTOCS"])
         report = dict(self.settings_keys())
         self.assertEqual(report["NOMFEN"], b"PROJ.OVP")
         self.assertEqual(report["TYPEOBJET"], b"14")
@@ -123,7 +122,7 @@ class WindowAndProjectTest(sessions.SessionTestCase):
             "ENVI,* =>\nBIBLI,* =>\nPROJ,* =>\nNATION,* =>\n"
             "Ouvre,* =>\nAFFI,* =>\nAffi,* =>\nAFFI,* =>\nECRA,SAIS => key=*E*\nOUINON,* => text=\"O\"\n")
         self.assert_clean(session)
-        self.assertEqual(session.events()[-2:], [QUESTION_FRENCH, "stop"])
+        self.assertEqual(session.events()[-2:], [harness.QUESTION_FRENCH, "stop"])
         self.assertEqual(self.target.read_settings(), before)
 
 

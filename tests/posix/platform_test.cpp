@@ -13,6 +13,7 @@
 #include "posix_faults.h"
 #include "posix_paths.h"
 #include "posix_test_support.h"
+#include "text_and_bytes.h"
 
 extern char** environ;
 
@@ -22,14 +23,6 @@ class PlatformTest : public testing::Test {
   protected:
     void TearDown() override { ResetFaultsForTests(); }
 };
-
-std::string UpperCase(std::string text)
-{
-    for (char& character : text) {
-        if (character >= 'a' && character <= 'z') character = static_cast<char>(character - 'a' + 'A');
-    }
-    return text;
-}
 
 TEST_F(PlatformTest, EnvironmentBlockHoldsEveryStringThenOneMoreNul)
 {
@@ -58,8 +51,8 @@ TEST_F(PlatformTest, ProgramIsFoundByItsNameWithOrWithoutExe)
     const std::string name = FileNamePart(self);
     const ModuleHandle program = OsGetModuleHandle(nullptr);
     ASSERT_NE(program, nullptr);
-    EXPECT_EQ(OsGetModuleHandle(UpperCase(name).c_str()), program);
-    EXPECT_EQ(OsGetModuleHandle((UpperCase(name) + ".EXE").c_str()), program);
+    EXPECT_EQ(OsGetModuleHandle(UpperAscii(name).c_str()), program);
+    EXPECT_EQ(OsGetModuleHandle((UpperAscii(name) + ".EXE").c_str()), program);
     EXPECT_EQ(OsGetModuleHandle((name + ".dll").c_str()), nullptr);
     EXPECT_EQ(OsGetModuleHandle("OTHER.EXE"), nullptr);
 
@@ -177,7 +170,7 @@ TEST_F(PlatformTest, ChangeDirectoryMatchesComponentsIgnoringCase)
     const std::string home = std::filesystem::current_path().string();
     const std::string real = std::filesystem::canonical(scratch.Path()).string();
     // The console upper-cases its path: every component is matched.
-    EXPECT_EQ(OsChangeDirectory(UpperCase(real + "/xyz/def/").c_str()), 0);
+    EXPECT_EQ(OsChangeDirectory(UpperAscii(real + "/xyz/def/").c_str()), 0);
     EXPECT_EQ(std::filesystem::current_path().string(), real + "/Xyz/def");
     // An exact name wins over another spelling.
     EXPECT_EQ(OsChangeDirectory((real + "/Abc").c_str()), 0);
@@ -194,7 +187,7 @@ TEST_F(PlatformTest, OpenFileOnlyTestsExistence)
 {
     ScratchDirectory scratch;
     WriteBytes(scratch / "Probe.txt", "x");
-    const int32_t file = OsOpenFile(UpperCase(scratch / "probe.txt").c_str(), kOfExist);
+    const int32_t file = OsOpenFile(UpperAscii(scratch / "probe.txt").c_str(), kOfExist);
     EXPECT_GE(file, 0);
     EXPECT_EQ(OsCloseFile(file), 0);
     EXPECT_EQ(OsOpenFile("A:.", kOfExist), kHFileError);

@@ -1,5 +1,6 @@
-// Helpers of the Linux platform tests: scratch directories, whole-file bytes,
-// and running a step without root's power to ignore file permissions.
+// Helpers of the Linux platform tests: whole-file bytes, the current
+// directory, and running a step without root's power to ignore file
+// permissions (scratch directories: tests/support).
 #pragma once
 
 #include <functional>
@@ -7,31 +8,7 @@
 #include <string>
 #include <vector>
 
-// A fresh directory under $TMPDIR (or /tmp), removed with everything in it
-// (permissions restored first) when the object goes.
-class ScratchDirectory {
-  public:
-    ScratchDirectory();
-    ~ScratchDirectory();
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-// Sets or (null) removes an environment variable; puts it back when it goes.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const char* value);
-    ~ScopedEnvironment();
-
-  private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
+#include "scratch_directory.h"
 
 // Changes the current directory; changes it back when it goes.
 class ScopedCurrentDirectory {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "scratch_directory.h"
+
 namespace standin_test {
 
 using Record = std::array<unsigned char, 255>;
@@ -45,10 +47,9 @@ Block WellFormedBlock(const std::vector<Component>& components = {});
 class Workspace {
   public:
     Workspace();
-    ~Workspace();
     Workspace(const Workspace&) = delete;
     Workspace& operator=(const Workspace&) = delete;
-    std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+    std::string Path(const std::string& name) const { return folder_ / name; }
     // Writes a script and points OV_STANDIN_SCRIPT at it (scripted mode);
     // points OV_STANDIN_TRANSCRIPT at this folder's transcript.
     std::string UseScript(const std::string& text, const std::string& name = "script.txt");
@@ -57,7 +58,7 @@ class Workspace {
     std::vector<std::string> Lines(const std::string& prefix) const;
 
   private:
-    std::string folder_;
+    ScratchDirectory folder_;
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);

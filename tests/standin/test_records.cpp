@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "standin_harness.h"
+#include "text_and_bytes.h"
 
 using namespace standin_test;
 
@@ -14,15 +15,6 @@ std::string Bytes(const Record& record, size_t offset, size_t count)
 {
     return std::string(reinterpret_cast<const char*>(record.data() + offset), count);
 }
-
-uint32_t Get32(const Record& record, size_t offset)
-{
-    uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | record[offset + i];
-    return value;
-}
-
 // Starts an instance over a script of one reply line per command.
 void Start(Workspace& workspace, const std::string& script)
 {
@@ -72,7 +64,7 @@ TEST(Reply, TypedResultsExtraAndKindEight)
     Record extra = Call("Y");
     EXPECT_EQ(0x40, extra[0]);
     EXPECT_EQ("0123456789", Bytes(extra, 5, 10));
-    EXPECT_EQ(0xFFFFFFFEu, Get32(extra, 15));
+    EXPECT_EQ(0xFFFFFFFEu, Little32(extra.data() + 15));
 
     Record eight = Call("Z");
     EXPECT_EQ(0x18, eight[0]);
@@ -95,9 +87,9 @@ TEST(Reply, KindFivePointerLiesBelowFourGiBAndStaysAlive)
                      "DFTOCS => pointer=null\n");
     Record reply = Call("DFTOCS");
     EXPECT_EQ(0x15, reply[0]);
-    const uint32_t address = Get32(reply, 5);
+    const uint32_t address = Little32(reply.data() + 5);
     ASSERT_NE(0u, address);
-    EXPECT_EQ(12u, Get32(reply, 9));
+    EXPECT_EQ(12u, Little32(reply.data() + 9));
     Record unused{};
     Engine().FinInstance(unused.data());
     // The launcher reads it through a 32-bit address, after the engine call.
@@ -108,7 +100,7 @@ TEST(Reply, KindFivePointerLiesBelowFourGiBAndStaysAlive)
     Engine().OV4InitInstance(unused.data(), block.data());
     Record null = Call("DFTOCS");
     EXPECT_EQ(0x15, null[0]);
-    EXPECT_EQ(0u, Get32(null, 5));
+    EXPECT_EQ(0u, Little32(null.data() + 5));
     EXPECT_EQ((std::vector<std::string>{
                   "reply flags=0x15 kind=5 textlength=0 text=\"\" pointer=\"12,FEN,OBJ.PRO,Division par z\\xE9ro\" "
                   "pointerint=12",

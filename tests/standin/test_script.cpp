@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "standin_harness.h"
+#include "text_and_bytes.h"
 
 using namespace standin_test;
 
@@ -211,9 +212,7 @@ TEST(Script, PlaceSurvivesUnloadingTheLibrary)
     call(record.data());
     record = Request("DFTOCS");
     call(record.data());
-    uint32_t address = 0;
-    for (int i = 3; i >= 0; --i)
-        address = address << 8 | record[5 + i];
+    const uint32_t address = Little32(record.data() + 5);
     stop(record.data());
     // The launcher frees the library at every stop and loads it at the next start.
     dlclose(handle);

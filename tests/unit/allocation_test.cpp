@@ -55,17 +55,20 @@ static int replyKind;
 // An engine that answers at once, cycling through the reply kinds.
 static int32_t OV_ENGINE_CALL AnswerAtOnce(void* record)
 {
+    using namespace ReplyLayout;
     auto* bytes = static_cast<unsigned char*>(record);
-    static const uint8_t kinds[] = {0x80, 0xC0, 0x91, 0x92, 0x93, 0x94, 0x95, 0x98, 0x00};
+    static const uint8_t kinds[] = {HasKeyName,  HasKeyName | HasExtra, HasText | 1,
+                                    HasText | 2, HasText | 3,           HasText | 4,
+                                    HasText | 5, HasText | 8,           0};
     const uint8_t flags = kinds[replyKind++ % sizeof kinds];
-    bytes[0] = flags;
-    std::memcpy(bytes + 2, "RET", 3);
-    if (flags & 0x10) {
-        std::memcpy(bytes + 48, "-12.5,Text", 10);
-        bytes[47] = (flags & 0x0F) == 8 ? 5 : 10;
-        if ((flags & 0x0F) == 5) {
+    bytes[Flags] = flags;
+    std::memcpy(bytes + KeyName, "RET", KeyNameSize);
+    if (flags & HasText) {
+        std::memcpy(bytes + Text, "-12.5,Text", 10);
+        bytes[TextLength] = (flags & KindMask) == 8 ? 5 : 10;
+        if ((flags & KindMask) == 5) {
             const uint32_t pointer = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(kPointerText));
-            std::memcpy(bytes + 5, &pointer, 4);
+            std::memcpy(bytes + PointerValue, &pointer, 4);
         }
     }
     return 0;

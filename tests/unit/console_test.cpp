@@ -4,12 +4,13 @@
 #include <cstring>
 #include <deque>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
 #include "modes/modes.h"
 #include "test_support.h"
+#include "text_and_bytes.h"
 
 using fake::Reply;
 using fake::state;
@@ -19,7 +20,6 @@ namespace {
 const char kRead[] = "RECU,COMMANDE";
 const char kClose[] = "FERM";
 const char kRefused[] = "INFO,Fonction interdite";
-const char kQuestion[] = "OUINON,Voulez-vous \xEAtre positionn\xE9 sur le source?";
 
 class ConsoleTest : public FakeTest {
   protected:
@@ -105,7 +105,7 @@ TEST_F(ConsoleTest, RuntimeErrorHandsOffWithoutClosing)
         SetUp();
         ScriptSetUp();
         ScriptPass(Reply::Key(key));
-        EXPECT_EQ(Then(Then(SetUpCommands(), PassCommands("", "", "")), {kQuestion, kStop}), Run());
+        EXPECT_EQ(Then(Then(SetUpCommands(), PassCommands("", "", "")), {kQuestionFrench, kStop}), Run());
     }
 }
 
@@ -115,7 +115,7 @@ TEST_F(ConsoleTest, HandoffInTheEditorStopsTheEngineOnce)
     ScriptSetUp();
     ScriptPass(Reply::Key("*E*"));
     state.replies.insert(state.replies.end(), {Reply::Text(0, "O"), Reply::Text(0, "3,F,O.PRO,m")});
-    EXPECT_EQ(Then(Then(SetUpCommands(), PassCommands("", "", "")), {kQuestion, "DFTOCS", kStop}), Run());
+    EXPECT_EQ(Then(Then(SetUpCommands(), PassCommands("", "", "")), {kQuestionFrench, "DFTOCS", kStop}), Run());
     EXPECT_EQ("O.PRO", fake::Profile("Orvane.ini", "TEST", "NOMOBJET"));
     EXPECT_STREQ("F", ErrorWindowName);
 }
@@ -333,9 +333,7 @@ TEST_F(ConsoleTest, StandAloneLauncherRunsTheConsoleInItsOwnDirectory)
              Then(PassCommands("ECRAN,SAISIE", "ok", "ESC"), {kClose})),
         CommandsAfterEnvironment());
     EXPECT_EQ(1u, fake::LogLines("FinInstance").size());
-    for (char& ch : directory)
-        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
-    EXPECT_EQ(2u, fake::LogLines("ChangeDirectory " + directory).size());
+    EXPECT_EQ(2u, fake::LogLines("ChangeDirectory " + UpperAscii(directory)).size());
 }
 
 // --- Key codes -----------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
+#include "engine/startup_block.h"
 #include "test_support.h"
 
 using fake::Reply;

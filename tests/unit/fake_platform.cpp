@@ -43,7 +43,7 @@ static bool Fails(CallKind kind)
 Reply Reply::Key(const std::string& key)
 {
     Reply reply;
-    reply.flags = 0x80;
+    reply.flags = ReplyLayout::HasKeyName;
     reply.key = key;
     return reply;
 }
@@ -51,7 +51,7 @@ Reply Reply::Key(const std::string& key)
 Reply Reply::Text(int kind, const std::string& text)
 {
     Reply reply;
-    reply.flags = static_cast<uint8_t>(0x10 | kind);
+    reply.flags = static_cast<uint8_t>(ReplyLayout::HasText | kind);
     reply.text = text;
     return reply;
 }
@@ -59,7 +59,7 @@ Reply Reply::Text(int kind, const std::string& text)
 Reply Reply::KeyAndText(const std::string& key, int kind, const std::string& text)
 {
     Reply reply = Text(kind, text);
-    reply.flags |= 0x80;
+    reply.flags |= ReplyLayout::HasKeyName;
     reply.key = key;
     return reply;
 }
@@ -211,19 +211,20 @@ static int32_t OV_ENGINE_CALL FakeCommand(void* record)
         reply = state.replies.front();
         state.replies.pop_front();
     }
-    bytes[0] = reply.flags;
-    if (!reply.key.empty()) std::memcpy(bytes + 2, reply.key.data(), std::min<size_t>(reply.key.size(), 3));
+    using namespace ReplyLayout;
+    bytes[Flags] = reply.flags;
+    if (!reply.key.empty()) std::memcpy(bytes + KeyName, reply.key.data(), std::min(reply.key.size(), KeyNameSize));
     if (!reply.extraText.empty())
-        std::memcpy(bytes + 5, reply.extraText.data(), std::min<size_t>(reply.extraText.size(), 10));
-    if (reply.flags & 0x40) std::memcpy(bytes + 15, &reply.extraValue, 4);
-    if ((reply.flags & 0x0F) == 5) {
-        std::memcpy(bytes + 5, &reply.pointerValue, 4);
-        std::memcpy(bytes + 9, &reply.pointerInt, 4);
+        std::memcpy(bytes + ExtraText, reply.extraText.data(), std::min(reply.extraText.size(), ExtraTextSize));
+    if (reply.flags & HasExtra) std::memcpy(bytes + ExtraValue, &reply.extraValue, 4);
+    if ((reply.flags & KindMask) == 5) {
+        std::memcpy(bytes + PointerValue, &reply.pointerValue, 4);
+        std::memcpy(bytes + PointerInt, &reply.pointerInt, 4);
     }
-    if (reply.flags & 0x10) {
-        std::memset(bytes + 48, 0, 207);
-        std::memcpy(bytes + 48, reply.text.data(), std::min<size_t>(reply.text.size(), 207));
-        bytes[47] = static_cast<unsigned char>(reply.textLength >= 0 ? reply.textLength : reply.text.size());
+    if (reply.flags & HasText) {
+        std::memset(bytes + Text, 0, TextSize);
+        std::memcpy(bytes + Text, reply.text.data(), std::min(reply.text.size(), TextSize));
+        bytes[TextLength] = static_cast<unsigned char>(reply.textLength >= 0 ? reply.textLength : reply.text.size());
     }
     if (reply.edit) reply.edit(bytes);
     return 0;

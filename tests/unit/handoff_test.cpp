@@ -6,20 +6,19 @@
 
 #include <cstring>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
 #include "modes/modes.h"
 #include "test_support.h"
+#include "text_and_bytes.h"
 
 using fake::Reply;
 using fake::state;
 
 namespace {
 
-const char kQuestionFrench[] = "OUINON,Voulez-vous \xEAtre positionn\xE9 sur le source?";
-const char kQuestionEnglish[] = "OUINON,Do you want to edit source code?";
 const char kWriteFailed[] = "INFO,Can not be able to write to ORVANE.INI.\nFile protect or size exceed 64Ko";
 
 const unsigned char kGuard = 0xA5;

@@ -4,7 +4,7 @@
 // write.
 #include <string>
 
-#include "launcher/launch_context.h"
+#include "common/launch_context.h"
 #include "test_support.h"
 
 using fake::Reply;

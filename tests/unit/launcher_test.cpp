@@ -3,10 +3,10 @@
 // sequence.
 #include <cstring>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
 #include "engine/command_channel.h"
-#include "launcher/launch_context.h"
 #include "launcher/launcher.h"
-#include "launcher/settings.h"
 #include "test_support.h"
 
 using fake::state;

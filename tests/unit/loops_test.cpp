@@ -5,12 +5,13 @@
 #include <cstring>
 #include <deque>
 
+#include "common/launch_context.h"
+#include "common/settings.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
-#include "launcher/launch_context.h"
-#include "launcher/settings.h"
 #include "modes/modes.h"
 #include "test_support.h"
+#include "text_and_bytes.h"
 
 using fake::Reply;
 using fake::state;
@@ -22,7 +23,6 @@ const char kAltF4French[] = "INFO,Vous quittez le test par [Alt]+[F4].\nCette co
                             "cuter de code.\nCe fonctionnement n'est actif que pendant le test.";
 const char kAltF4English[] = "INFO,Do you want to stop the test using [Alt]+[F4].\nThis choice of key close the "
                              "window, whitout execute the close code.\nThis is only for test.";
-const char kQuestion[] = "OUINON,Voulez-vous \xEAtre positionn\xE9 sur le source?";
 const char kScreen[] = "ECRAN,SAISIE";
 const char kWindows[] = "FENETRE";
 
@@ -86,13 +86,13 @@ TEST_F(LoopsTest, WindowStartFollowsEveryPath)
 {
     const LoopCase cases[] = {
         {"OUVRE ends on ESC", {Reply::Key("ESC")}, {kStop}},
-        {"OUVRE ends on a runtime error", {Reply::Key("*E*")}, {kQuestion, kStop}},
+        {"OUVRE ends on a runtime error", {Reply::Key("*E*")}, {kQuestionFrench, kStop}},
         {"OUVRE ends on Alt+F4", {Reply::Key("AF4")}, {kAltF4French, kStop}},
         {"OUVRE without a key goes to the screen", {NoKey(), Reply::Key("ESC")}, {kScreen, kStop}},
         {"OUVRE's other key is not reported", {Reply::Key("*M*"), Reply::Key("ESC")}, {kScreen, kStop}},
         // The key is cleared before "ECRAN,SAISIE": XYZ is not read again.
         {"screen without a key ends", {Reply::Key("XYZ"), NoKey()}, {kScreen, kStop}},
-        {"screen ends on a runtime error", {NoKey(), Reply::Key("*E*")}, {kScreen, kQuestion, kStop}},
+        {"screen ends on a runtime error", {NoKey(), Reply::Key("*E*")}, {kScreen, kQuestionFrench, kStop}},
         {"screen ends on Alt+F4", {NoKey(), Reply::Key("AF4")}, {kScreen, kAltF4French, kStop}},
         {"menu key, two windows, ESC",
          {NoKey(), Reply::Key("*M*"), Shown(), Windows(2), Reply::Key("ESC")},
@@ -109,7 +109,7 @@ TEST_F(LoopsTest, WindowStartFollowsEveryPath)
         {"other key", {NoKey(), Reply::Key("XYZ"), Shown(), Windows(0)}, {kScreen, KeyMessage("XYZ"), kWindows, kStop}},
         {"second screen ends on a runtime error",
          {NoKey(), Reply::Key("*M*"), Shown(), Windows(2), Reply::Key("*E*")},
-         {kScreen, MenuFrench("*M*"), kWindows, kScreen, kQuestion, kStop}},
+         {kScreen, MenuFrench("*M*"), kWindows, kScreen, kQuestionFrench, kStop}},
         {"second screen ends on Alt+F4",
          {NoKey(), Reply::Key("XYZ"), Shown(), Windows(1), Reply::Key("AF4")},
          {kScreen, KeyMessage("XYZ"), kWindows, kScreen, kAltF4French, kStop}},
@@ -151,7 +151,7 @@ TEST_F(LoopsTest, ProgramStartAndProjectTestFollowEveryPath)
     const LoopCase cases[] = {
         {"ends on ESC", {Reply::Key("ESC")}, {kStop}},
         {"ends without a key", {NoKey()}, {kStop}},
-        {"ends on a runtime error", {Reply::Key("*E*")}, {kQuestion, kStop}},
+        {"ends on a runtime error", {Reply::Key("*E*")}, {kQuestionFrench, kStop}},
         {"ends on Alt+F4", {Reply::Key("AF4")}, {kAltF4French, kStop}},
         {"menu key, two windows, ESC",
          {Reply::Key("*M*"), Shown(), Windows(2), Reply::Key("ESC")},
@@ -160,7 +160,7 @@ TEST_F(LoopsTest, ProgramStartAndProjectTestFollowEveryPath)
         {"other key, negative count", {Reply::Key("XYZ"), Shown(), Windows(-1)}, {KeyMessage("XYZ"), kWindows, kStop}},
         {"lower-case menu key, then a runtime error",
          {Reply::Key("*m*"), Shown(), Windows(2), Reply::Key("*E*")},
-         {MenuFrench("*m*"), kWindows, kScreen, kQuestion, kStop}},
+         {MenuFrench("*m*"), kWindows, kScreen, kQuestionFrench, kStop}},
         {"other key, then Alt+F4",
          {Reply::Key("XYZ"), Shown(), Windows(2), Reply::Key("AF4")},
          {KeyMessage("XYZ"), kWindows, kScreen, kAltF4French, kStop}},
@@ -204,10 +204,10 @@ TEST_F(LoopsTest, OnlyTheProgramStartClearsTheKeyBeforeItsFirstCommand)
         const char* staleKey;
         std::vector<std::string> commands;
     } cases[] = {
-        {"window start reads a stale error", false, RunWindowTest, "*E*", {Open(), kQuestion, kStop}},
+        {"window start reads a stale error", false, RunWindowTest, "*E*", {Open(), kQuestionFrench, kStop}},
         {"window start reads a stale ESC", false, RunWindowTest, "ESC", {Open(), kStop}},
         {"program start clears the stale error", true, RunWindowTest, "*E*", {Program(), kStop}},
-        {"project test reads a stale error", false, RunProjectTest, "*E*", {Program(), kQuestion, kStop}},
+        {"project test reads a stale error", false, RunProjectTest, "*E*", {Program(), kQuestionFrench, kStop}},
         {"project test reads a stale key",
          false,
          RunProjectTest,

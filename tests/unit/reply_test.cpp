@@ -1,10 +1,12 @@
 // The request record and the decoding of every kind of reply into
 // CommandResult, stale fields and bounded copies included.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 
+#include "common/launch_context.h"
 #include "engine/command_channel.h"
-#include "launcher/launch_context.h"
 #include "test_support.h"
 
 using fake::Reply;
@@ -50,6 +52,45 @@ TEST_F(ReplyTest, CommandOf254CharactersFitsAndLongerOnesAreRefused)
               Commands());
     EXPECT_STREQ("RET", CommandResult.KeyName);
     EXPECT_EQ(3, CommandResult.IntResult);
+}
+
+TEST_F(ReplyTest, TooLongTextsCountEveryCharacterBeforeTheNotice)
+{
+    const std::string half(150, 'h');
+    SendCommand("%s%c%s", half.c_str(), 'c', half.c_str());
+    SendCommand("%s%s%d", half.c_str(), half.c_str(), 123456789);
+    SendCommand("%s%c", std::string(254, 'p').c_str(), 'q');
+    SendCommand("%s%c%s", half.c_str(), 0, half.c_str()); // the NUL counts too
+    SendCommand(std::string(300, 'x').c_str());
+    EXPECT_EQ((std::vector<std::string>{
+                  "INFO,Commande trop longue pour le moteur (301 caract\xE8res, 254 au plus).",
+                  "INFO,Commande trop longue pour le moteur (309 caract\xE8res, 254 au plus).",
+                  "INFO,Commande trop longue pour le moteur (255 caract\xE8res, 254 au plus).",
+                  "INFO,Commande trop longue pour le moteur (301 caract\xE8res, 254 au plus).",
+                  "INFO,Commande trop longue pour le moteur (300 caract\xE8res, 254 au plus).",
+              }),
+              Commands());
+}
+
+TEST_F(ReplyTest, NulFormattedIntoTheTextEndsTheCommand)
+{
+    SendCommand("100%% s%c%s", 0, "after the NUL");
+    ASSERT_EQ(1u, state.requests.size());
+    std::vector<unsigned char> expected(kCommandRecordSize, 0);
+    std::memcpy(expected.data(), "100% s", 6);
+    EXPECT_EQ(expected, state.requests[0]);
+}
+
+TEST_F(ReplyTest, FormatEndingInALonePercentReadsNothingPastItsEnd)
+{
+    // Exactly as long as the text: under the sanitizers a read past the
+    // NUL fails the test. Whatever is sent comes from the format alone.
+    const char kFormat[] = "INFO,50%";
+    std::unique_ptr<char[]> format(new char[sizeof kFormat]);
+    std::memcpy(format.get(), kFormat, sizeof kFormat);
+    SendCommand(format.get());
+    for (const std::string& command : Commands())
+        EXPECT_EQ(0u, std::string(kFormat).rfind(command, 0)) << command;
 }
 
 TEST_F(ReplyTest, FlagsZeroChangesOnlyThePointer)
@@ -146,6 +187,17 @@ TEST_F(ReplyTest, Kind2SetsIntResultOnlyInsideTheOpenRange)
         EXPECT_EQ(c.longResult, CommandResult.LongResult);
         EXPECT_DOUBLE_EQ(c.longResult, CommandResult.DoubleResult);
         EXPECT_EQ(c.intResult, CommandResult.IntResult);
+    }
+}
+
+TEST_F(ReplyTest, IntegersBeyond32BitsAreHeldAtTheEnds)
+{
+    for (int kind : {1, 2, 8}) {
+        SCOPED_TRACE(kind);
+        Send(Reply::Text(kind, "2147483648"));
+        EXPECT_EQ(INT32_MAX, kind == 2 ? CommandResult.LongResult : CommandResult.IntResult);
+        Send(Reply::Text(kind, " -99999999999999999999999"));
+        EXPECT_EQ(INT32_MIN, kind == 2 ? CommandResult.LongResult : CommandResult.IntResult);
     }
 }
 

@@ -3,10 +3,11 @@
 // not fit.
 #include <cstring>
 
+#include "common/settings.h"
 #include "engine/engine_loader.h"
 #include "engine/startup_block.h"
-#include "launcher/settings.h"
 #include "test_support.h"
+#include "text_and_bytes.h"
 
 using fake::state;
 using Bytes = std::vector<unsigned char>;
@@ -33,7 +34,7 @@ class StartupBlockTest : public FakeTest {
         return bytes;
     }
 
-    static unsigned BodyLength(const Bytes& block) { return block[8] | block[9] << 8; }
+    static unsigned BodyLength(const Bytes& block) { return Little16(&block[kBodyLengthOffset]); }
 
     // Offset of the first component entry: past the 18 module entries.
     static size_t ComponentsStart(const Bytes& block)
@@ -101,8 +102,8 @@ TEST_F(StartupBlockTest, ModuleFlagsAndSingleFileEntries)
         at += v1.size() + 1;
         std::string v3 = reinterpret_cast<const char*>(&block[at]);
         at += v3.size() + 1;
-        const int id = block[at] | block[at + 1] << 8;
-        const int group = block[at + 2] | block[at + 3] << 8;
+        const int id = Little16(&block[at]);
+        const int group = Little16(&block[at + 2]);
         at += 4;
         const std::string code = ModuleTable[row].Code;
         EXPECT_EQ(code == "DTB" ? 3 : (code == "GUI" || group == 0) ? 0 : 1, flags);

@@ -14,7 +14,6 @@
 #include "engine/engine_loader.h"
 #include "engine/session_trace.h"
 #include "launcher/launcher.h"
-#include "modes/modes.h"
 #include "test_support.h"
 
 using fake::Reply;
@@ -209,18 +208,23 @@ TEST_F(TraceTest, TracedRepliesReplayToTheSameDecodedReply)
         const CommandResultRecord before = CommandResult;
         SendCommand("X,%d", 7);
         const CommandResultRecord traced = CommandResult;
-        std::vector<unsigned char> read(CommandRecord.Bytes, CommandRecord.Bytes + kCommandRecordSize);
 
         const std::string line = state.appendFiles[kTracePath];
         const standin::Script script = standin::ParseScript(line, nullptr);
         ASSERT_TRUE(script.Faults.empty()) << script.Faults[0] << "\n" << line;
         ASSERT_EQ(1u, script.Lines.size()) << line;
         ASSERT_TRUE(standin::Matches(script.Lines[0], "X,7")) << line;
-        std::memset(CommandRecord.Bytes, 0, kCommandRecordSize);
-        std::memcpy(CommandRecord.Bytes, "X,7", 3);
-        ASSERT_TRUE(standin::WriteReply(script.Lines[0].Answer, CommandRecord.Bytes));
+        // The same command again, untraced, answered by the stand-in's reply
+        // writer from the traced line: the launcher must decode the same.
+        const standin::Reply answer = script.Lines[0].Answer;
+        bool written = false;
+        Reply replayed;
+        replayed.edit = [&](unsigned char* record) { written = standin::WriteReply(answer, record); };
+        state.replies = {replayed};
+        SessionTrace.Active = 0;
         CommandResult = before;
-        DecodeReply();
+        SendCommand("X,%d", 7);
+        ASSERT_TRUE(written);
         EXPECT_STREQ(traced.KeyName, CommandResult.KeyName) << line;
         EXPECT_EQ(traced.IntResult, CommandResult.IntResult) << line;
         EXPECT_EQ(traced.LongResult, CommandResult.LongResult) << line;

@@ -1,5 +1,5 @@
 // Text helpers shared by the three subsystems.
-#include "text.h"
+#include "common/text.h"
 
 #include <cstdarg>
 #include <cstdio>

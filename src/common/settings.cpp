@@ -1,13 +1,13 @@
 // Reads and writes of the settings file.
-#include "settings.h"
+#include "common/settings.h"
 
+#include "common/launch_context.h"
+#include "common/text.h"
 #include "engine/command_channel.h"
-#include "engine/session_trace.h"
-#include "launcher/launch_context.h"
-#include "launcher/text.h"
 #include "platform.h"
 
 char SettingsFileName[kSettingsFileNameCapacity];
+SettingsWriteObserver SettingsWriteTrace;
 
 static const char kWriteFailedFrench[] = "INFO,Impossible d'\xE9"
                                          "crire dans ORVANE.INI.\nFichier prot\xE9g\xE9 ou d\xE9passant 64Ko";
@@ -23,9 +23,11 @@ int32_t WriteSetting(const char* section, const char* key, const char* value)
 {
     if (value != nullptr && value[0] == '\0') value = nullptr;
     int32_t result = OsWritePrivateProfileString(section, key, value, SettingsFileName);
-    if (SessionTrace.Active) TraceSettingsWrite(SettingsFileName, section, key, value, result);
+    if (SettingsWriteTrace != nullptr) SettingsWriteTrace(SettingsFileName, section, key, value, result);
     if (result != 0) return result;
-    // The message holds no placeholder; it is passed as the format.
+    // Told through the engine, which reaches up from here: one of the two
+    // circles the design wants (the engine's start reads this file). The
+    // message holds no placeholder; it is passed as the format.
     SendCommand(LaunchContext.English ? kWriteFailedEnglish : kWriteFailedFrench);
     return 0;
 }
