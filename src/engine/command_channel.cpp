@@ -41,13 +41,6 @@ static void CopyRecordField(char* destination, size_t offset, size_t count)
     std::memset(destination + length, 0, count + 1 - length);
 }
 
-static uint32_t ReadLittleEndian32(size_t offset)
-{
-    const unsigned char* bytes = CommandRecord.Bytes + offset;
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
 // The number a reply's Text begins with, read whatever TextLength says:
 // its first 40 characters at most, up to a NUL, copied into buffer.
 static const char* NumberText(char (&buffer)[kNumberTextCapacity])
@@ -74,7 +67,7 @@ static void DecodeReply()
     if (flags & HasKeyName) CopyRecordField(CommandResult.KeyName, KeyName, KeyNameSize);
     if (flags & HasExtra) {
         CopyRecordField(CommandResult.ExtraText, ExtraText, ExtraTextSize);
-        CommandResult.ExtraValue = static_cast<int32_t>(ReadLittleEndian32(ExtraValue));
+        CommandResult.ExtraValue = static_cast<int32_t>(ReadRecord32(ExtraValue));
     }
     if (!(flags & HasText)) return;
 
@@ -107,9 +100,8 @@ static void DecodeReply()
         CommandResult.DoubleResult = std::atof(NumberText(number));
         break;
     case 5:
-        CommandResult.PointerResult =
-            reinterpret_cast<const char*>(static_cast<uintptr_t>(ReadLittleEndian32(PointerValue)));
-        CommandResult.IntResult = static_cast<int32_t>(ReadLittleEndian32(PointerInt));
+        CommandResult.PointerResult = reinterpret_cast<const char*>(static_cast<uintptr_t>(ReadRecord32(PointerValue)));
+        CommandResult.IntResult = static_cast<int32_t>(ReadRecord32(PointerInt));
         break;
     case 8: {
         // The number, one separator, then a text that should end inside the

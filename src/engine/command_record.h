@@ -46,3 +46,11 @@ static_assert(ReplyLayout::Text + ReplyLayout::TextSize == kCommandRecordSize, "
 
 // Passed to every engine entry point; holds whatever the last command left.
 inline CommandRecordBytes CommandRecord;
+
+// The little-endian 32-bit value at offset of the record.
+inline uint32_t ReadRecord32(size_t offset)
+{
+    const unsigned char* bytes = CommandRecord.Bytes + offset;
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}

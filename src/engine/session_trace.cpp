@@ -3,8 +3,6 @@
 // stand-in engine replays, everything else is a comment.
 #include "engine/session_trace.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "common/error_description.h"
@@ -12,6 +10,7 @@
 #include "common/settings.h"
 #include "common/text.h"
 #include "engine/startup_block.h"
+#include "engine/trace_line.h"
 
 SessionTraceRecord SessionTrace;
 
@@ -19,102 +18,18 @@ static const char kTraceSection[] = "OVTST552";
 static const char kTraceKey[] = "TRACE";
 static const char kEnvironmentCommand[] = "ENVI,";
 static const char kDescriptionCommand[] = "DFTOCS";
-static const char kCutMark[] = " [cut]";
-constexpr size_t kLineEndReserve = 16;          // a closing quote, the cut mark and the line end
 constexpr uint32_t kRequestValueCapacity = 300; // as the launcher reads the request
 constexpr size_t kTraceDirectoryCapacity = 260; // the Windows directory, as Windows bounds a path
 
-static char Line[kTraceLineSize]; // the line being built
-static size_t LineLength;
-static bool LineCut;                                // a field did not fit: the rest of the line is dropped
 static char Description[kErrorDescriptionCapacity]; // a kind 5 error description, as the launcher copies it
 static uint64_t CallStart;                          // the clock when the engine was called
 
-// What is left before the reserve; a closing quote may already lie in it.
-static size_t Room()
-{
-    const size_t usable = sizeof Line - kLineEndReserve;
-    return LineLength < usable ? usable - LineLength : 0;
-}
-
-static void Append(const char* text, size_t count)
-{
-    if (LineCut) return;
-    if (count > Room()) {
-        count = Room();
-        LineCut = true;
-    }
-    std::memcpy(Line + LineLength, text, count);
-    LineLength += count;
-}
-
-static void Append(const char* text) { Append(text, std::strlen(text)); }
-
-static void AppendFormat(const char* format, ...) OV_PRINTF_FORMAT(1, 2);
-static void AppendFormat(const char* format, ...)
-{
-    char text[64];
-    va_list arguments;
-    va_start(arguments, format);
-    int length = std::vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    if (length < 0) return;
-    Append(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
-}
-
-// Between double quotes with the script's escapes: \" \\ \$ and \xHH for
-// every byte below 32 and from 127 up. Cut short, it is still closed.
-static void AppendQuoted(const unsigned char* bytes, size_t count)
-{
-    static const char kHex[] = "0123456789ABCDEF";
-    if (LineCut) return;
-    Append("\"", 1);
-    if (LineCut) return;
-    for (size_t i = 0; i < count && !LineCut; ++i) {
-        const unsigned char byte = bytes[i];
-        char escaped[4];
-        size_t length = 0;
-        if (byte < 32 || byte >= 127) {
-            escaped[length++] = '\\';
-            escaped[length++] = 'x';
-            escaped[length++] = kHex[byte >> 4];
-            escaped[length++] = kHex[byte & 0x0F];
-        } else {
-            if (byte == '"' || byte == '\\' || byte == '$') escaped[length++] = '\\';
-            escaped[length++] = static_cast<char>(byte);
-        }
-        // One byte stays for the closing quote.
-        if (length + 1 > Room())
-            LineCut = true;
-        else
-            Append(escaped, length);
-    }
-    // After a cut the reserve holds the closing quote.
-    Line[LineLength++] = '"';
-}
-
-static void AppendQuoted(const char* text)
-{
-    AppendQuoted(reinterpret_cast<const unsigned char*>(text), text != nullptr ? std::strlen(text) : 0);
-}
-
-// Hands what was built to the file, the line end only when ending is set.
-static void WriteLine(bool ending = true)
-{
-    if (LineCut) {
-        std::memcpy(Line + LineLength, kCutMark, sizeof kCutMark - 1);
-        LineLength += sizeof kCutMark - 1;
-    }
-    if (ending) Line[LineLength++] = '\n';
-    OsWriteAppendFile(SessionTrace.File, Line, static_cast<uint32_t>(LineLength));
-    LineLength = 0;
-    LineCut = false;
-}
+static void WriteLine(bool ending = true) { TraceWriteLine(SessionTrace.File, ending); }
 
 static void CommentLine(const char* text)
 {
-    Append("# ");
-    Append(text);
+    TraceAppend("# ");
+    TraceAppend(text);
     WriteLine();
 }
 
@@ -123,21 +38,14 @@ static void AppendElapsed()
 {
     const uint64_t ticks = OsQueryPerformanceCounter() - CallStart;
     const uint64_t tenths = ticks * 10000 / OsQueryPerformanceFrequency();
-    AppendFormat("  # %llu.%llu ms", static_cast<unsigned long long>(tenths / 10),
-                 static_cast<unsigned long long>(tenths % 10));
+    TraceAppendFormat("  # %llu.%llu ms", static_cast<unsigned long long>(tenths / 10),
+                      static_cast<unsigned long long>(tenths % 10));
 }
 
 static size_t FieldLength(const unsigned char* field, size_t size)
 {
     const void* nul = std::memchr(field, 0, size);
     return nul != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(nul) - field) : size;
-}
-
-static uint32_t ReadRecord32(size_t offset)
-{
-    const unsigned char* bytes = CommandRecord.Bytes + offset;
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
 }
 
 static bool IsAbsolutePath(const char* path)
@@ -162,21 +70,21 @@ static void WriteRequestLine(const char* section, const char* key)
 {
     char value[kRequestValueCapacity];
     ReadSetting(section, key, "", value, sizeof value);
-    AppendFormat("# [%s] %s=", section, key);
-    AppendQuoted(value);
+    TraceAppendFormat("# [%s] %s=", section, key);
+    TraceAppendQuoted(value);
     WriteLine();
 }
 
 static void WriteHeader(uint32_t existingSize)
 {
     if (existingSize > 0) CommentLine("======== the next run ========");
-    AppendFormat("# OVTST552 %s, %s %u-bit", kVersionText, kPathSeparator == '\\' ? "Windows" : "Linux",
-                 static_cast<unsigned>(sizeof(void*) * 8));
+    TraceAppendFormat("# OVTST552 %s, %s %u-bit", kVersionText, kPathSeparator == '\\' ? "Windows" : "Linux",
+                      static_cast<unsigned>(sizeof(void*) * 8));
     WriteLine();
     OsLocalTime now;
     OsGetLocalTime(&now);
-    AppendFormat("# run of %04u-%02u-%02u %02u:%02u:%02u", now.year, now.month, now.day, now.hour, now.minute,
-                 now.second);
+    TraceAppendFormat("# run of %04u-%02u-%02u %02u:%02u:%02u", now.year, now.month, now.day, now.hour, now.minute,
+                      now.second);
     WriteLine();
     static const char* const kRequestKeys[] = {"LIGNEDECOMMANDE", "COMMANDE", "REPEXE",
                                                "REPCOURANT",      "PARAM1",   "PARAM2"};
@@ -224,15 +132,15 @@ static void AppendNumberAndText(size_t textLength)
     const unsigned char* text = CommandRecord.Bytes + Text;
     const size_t tailStart = Text + 1 + textLength;
     if (textLength < TextSize && std::memchr(text, 0, textLength) == nullptr) {
-        Append(" number=");
-        AppendQuoted(text, textLength);
+        TraceAppend(" number=");
+        TraceAppendQuoted(text, textLength);
         if (text[textLength] != ',') {
-            Append(" separator=");
-            AppendQuoted(text + textLength, 1);
+            TraceAppend(" separator=");
+            TraceAppendQuoted(text + textLength, 1);
         }
-        Append(" text=");
-        AppendQuoted(CommandRecord.Bytes + tailStart,
-                     FieldLength(CommandRecord.Bytes + tailStart, kCommandRecordSize - tailStart));
+        TraceAppend(" text=");
+        TraceAppendQuoted(CommandRecord.Bytes + tailStart,
+                          FieldLength(CommandRecord.Bytes + tailStart, kCommandRecordSize - tailStart));
         return;
     }
     constexpr size_t kNumberRead = 40;
@@ -243,8 +151,8 @@ static void AppendNumberAndText(size_t textLength)
         if (Text + tail < kCommandRecordSize) ++tail;
         if (tail > end) end = tail;
     }
-    AppendFormat(" textlength=%u set[%u]=", static_cast<unsigned>(textLength), static_cast<unsigned>(Text));
-    AppendQuoted(text, end);
+    TraceAppendFormat(" textlength=%u set[%u]=", static_cast<unsigned>(textLength), static_cast<unsigned>(Text));
+    TraceAppendQuoted(text, end);
 }
 
 // Kind 5: the text at the pointer only after DFTOCS, the one reply whose text
@@ -257,15 +165,15 @@ static void AppendPointer(const char* command, size_t commandLength)
     const bool described = commandLength == sizeof kDescriptionCommand - 1 &&
                            std::memcmp(command, kDescriptionCommand, commandLength) == 0;
     if (address == 0) {
-        AppendFormat(" pointer=null pointerint=%d", static_cast<int>(pointerInt));
+        TraceAppendFormat(" pointer=null pointerint=%d", static_cast<int>(pointerInt));
     } else if (described) {
         CopyErrorDescription(Description, reinterpret_cast<const char*>(static_cast<uintptr_t>(address)));
-        Append(" pointer=");
-        AppendQuoted(Description);
-        AppendFormat(" pointerint=%d", static_cast<int>(pointerInt));
+        TraceAppend(" pointer=");
+        TraceAppendQuoted(Description);
+        TraceAppendFormat(" pointerint=%d", static_cast<int>(pointerInt));
     } else {
-        AppendFormat(" set[%u]=", static_cast<unsigned>(PointerValue));
-        AppendQuoted(CommandRecord.Bytes + PointerValue, 8);
+        TraceAppendFormat(" set[%u]=", static_cast<unsigned>(PointerValue));
+        TraceAppendQuoted(CommandRecord.Bytes + PointerValue, 8);
     }
 }
 
@@ -278,33 +186,33 @@ static void AppendReply(const char* command, size_t commandLength)
     const uint8_t flags = record[Flags];
     uint8_t given = 0;
     if (flags & HasKeyName) {
-        Append(" key=");
-        AppendQuoted(record + KeyName, FieldLength(record + KeyName, KeyNameSize));
+        TraceAppend(" key=");
+        TraceAppendQuoted(record + KeyName, FieldLength(record + KeyName, KeyNameSize));
         given |= HasKeyName;
     }
     if (flags & HasExtra) {
-        Append(" extratext=");
-        AppendQuoted(record + ExtraText, FieldLength(record + ExtraText, ExtraTextSize));
-        AppendFormat(" extravalue=%d", static_cast<int>(static_cast<int32_t>(ReadRecord32(ExtraValue))));
+        TraceAppend(" extratext=");
+        TraceAppendQuoted(record + ExtraText, FieldLength(record + ExtraText, ExtraTextSize));
+        TraceAppendFormat(" extravalue=%d", static_cast<int>(static_cast<int32_t>(ReadRecord32(ExtraValue))));
         given |= HasExtra;
     }
     if (flags & HasText) {
         const int kind = flags & KindMask;
         const size_t textLength = record[TextLength];
-        AppendFormat(" kind=%d", kind);
+        TraceAppendFormat(" kind=%d", kind);
         given |= static_cast<uint8_t>(HasText | kind);
         if (kind == 8) {
             AppendNumberAndText(textLength);
         } else {
             const size_t length = FieldLength(record + Text, TextSize);
-            Append(" text=");
-            AppendQuoted(record + Text, length);
-            if (textLength != length) AppendFormat(" textlength=%u", static_cast<unsigned>(textLength));
+            TraceAppend(" text=");
+            TraceAppendQuoted(record + Text, length);
+            if (textLength != length) TraceAppendFormat(" textlength=%u", static_cast<unsigned>(textLength));
             if (kind == 5) AppendPointer(command, commandLength);
         }
     }
-    if (flags != given) AppendFormat(" flags=0x%02X", flags);
-    if (flags == 0) Append(" none");
+    if (flags != given) TraceAppendFormat(" flags=0x%02X", flags);
+    if (flags == 0) TraceAppend(" none");
 }
 
 void TraceCommand(CommandEntry entry, const char* text, size_t length)
@@ -312,8 +220,8 @@ void TraceCommand(CommandEntry entry, const char* text, size_t length)
     // The ENVI address differs in every run: a prefix, and the text as a comment.
     const size_t prefix = sizeof kEnvironmentCommand - 1;
     const bool environment = length >= prefix && std::memcmp(text, kEnvironmentCommand, prefix) == 0;
-    AppendQuoted(reinterpret_cast<const unsigned char*>(text), environment ? prefix : length);
-    Append(environment ? "* =>" : " =>");
+    TraceAppendQuoted(reinterpret_cast<const unsigned char*>(text), environment ? prefix : length);
+    TraceAppend(environment ? "* =>" : " =>");
     // Written before the call, so a call that never returns still shows.
     WriteLine(false);
     CallStart = OsQueryPerformanceCounter();
@@ -321,35 +229,35 @@ void TraceCommand(CommandEntry entry, const char* text, size_t length)
     AppendReply(text, length);
     AppendElapsed();
     if (environment) {
-        Append(", sent ");
-        AppendQuoted(reinterpret_cast<const unsigned char*>(text), length);
+        TraceAppend(", sent ");
+        TraceAppendQuoted(reinterpret_cast<const unsigned char*>(text), length);
     }
     WriteLine();
 }
 
 void TraceRefusedCommand(int length)
 {
-    AppendFormat("# a command of %d characters, longer than %u, not sent", length,
-                 static_cast<unsigned>(kMaxCommandLength));
+    TraceAppendFormat("# a command of %d characters, longer than %u, not sent", length,
+                      static_cast<unsigned>(kMaxCommandLength));
     WriteLine();
 }
 
 void TraceEngineLoad(ModuleHandle library)
 {
     if (library == nullptr) {
-        AppendFormat("# %s could not be loaded", kEngineLibraryName);
+        TraceAppendFormat("# %s could not be loaded", kEngineLibraryName);
         WriteLine();
         return;
     }
     // The path is where this machine keeps the library: a comment.
     char path[kDirectoryCapacity];
     if (OsGetModuleFileName(library, path, sizeof path) == 0) CopyText(path, kEngineLibraryName);
-    Append("# loaded ");
-    AppendQuoted(path);
+    TraceAppend("# loaded ");
+    TraceAppendQuoted(path);
     WriteLine();
     for (const char* name : kEntryPointNames) {
         if (OsGetProcAddress(library, name) != nullptr) continue;
-        AppendFormat("# entry point %s missing", name);
+        TraceAppendFormat("# entry point %s missing", name);
         WriteLine();
         break;
     }
@@ -359,24 +267,24 @@ int32_t TraceEngineStart(InitInstanceEntry entry, CommandRecordBytes* record, vo
 {
     static const char kHex[] = "0123456789ABCDEF";
     if (block == nullptr) {
-        Append("# start-up block: none, no memory for it");
+        TraceAppend("# start-up block: none, no memory for it");
     } else {
-        Append("# start-up block ");
+        TraceAppend("# start-up block ");
         const unsigned char* bytes = static_cast<const unsigned char*>(block);
         for (uint32_t i = 0; i < kStartupBlockSize; ++i) {
             const char pair[2] = {kHex[bytes[i] >> 4], kHex[bytes[i] & 0x0F]};
-            Append(pair, 2);
+            TraceAppend(pair, 2);
         }
     }
     WriteLine();
     CallStart = OsQueryPerformanceCounter();
     const int32_t result = entry(record, block);
     if (result == 1)
-        Append("@start => accept");
+        TraceAppend("@start => accept");
     else if (result == 0)
-        Append("@start => refuse");
+        TraceAppend("@start => refuse");
     else
-        AppendFormat("@start => result=%d", static_cast<int>(result));
+        TraceAppendFormat("@start => result=%d", static_cast<int>(result));
     AppendElapsed();
     WriteLine();
     return result;
@@ -387,14 +295,14 @@ void TraceEngineStop() { CommentLine("stop"); }
 void TraceSettingsWrite(const char* file, const char* section, const char* key, const char* value, int32_t result)
 {
     const bool deletion = value == nullptr || value[0] == '\0';
-    AppendFormat("# %s %.16s [", deletion ? "delete" : "write", file);
-    Append(section);
-    Append("] ");
-    Append(key);
+    TraceAppendFormat("# %s %.16s [", deletion ? "delete" : "write", file);
+    TraceAppend(section);
+    TraceAppend("] ");
+    TraceAppend(key);
     if (!deletion) {
-        Append("=");
-        AppendQuoted(value);
+        TraceAppend("=");
+        TraceAppendQuoted(value);
     }
-    Append(result != 0 ? ": done" : ": failed");
+    TraceAppend(result != 0 ? ": done" : ": failed");
     WriteLine();
 }

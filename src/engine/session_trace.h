@@ -12,7 +12,6 @@
 #include "platform.h"
 
 constexpr size_t kTracePathCapacity = 520; // the Windows directory, a separator and the key's value
-constexpr size_t kTraceLineSize = 8192;    // the longest line: a command and its reply, every byte escaped
 
 struct SessionTraceRecord {
     int32_t Active;                // 1 while the trace file is open; every hook is skipped otherwise

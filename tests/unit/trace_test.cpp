@@ -13,6 +13,7 @@
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
 #include "engine/session_trace.h"
+#include "engine/trace_line.h"
 #include "launcher/launcher.h"
 #include "test_support.h"
 

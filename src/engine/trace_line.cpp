@@ -1,0 +1,93 @@
+// The session trace's line buffer.
+#include "engine/trace_line.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+static const char kCutMark[] = " [cut]";
+constexpr size_t kLineEndReserve = 16; // a closing quote, the cut mark and the line end
+
+static char Line[kTraceLineSize]; // the line being built
+static size_t LineLength;
+static bool LineCut; // a field did not fit: the rest of the line is dropped
+
+// What is left before the reserve; a closing quote may already lie in it.
+static size_t Room()
+{
+    const size_t usable = sizeof Line - kLineEndReserve;
+    return LineLength < usable ? usable - LineLength : 0;
+}
+
+void TraceAppend(const char* text, size_t count)
+{
+    if (LineCut) return;
+    if (count > Room()) {
+        count = Room();
+        LineCut = true;
+    }
+    std::memcpy(Line + LineLength, text, count);
+    LineLength += count;
+}
+
+void TraceAppend(const char* text) { TraceAppend(text, std::strlen(text)); }
+
+void TraceAppendFormat(const char* format, ...)
+{
+    char text[64];
+    va_list arguments;
+    va_start(arguments, format);
+    int length = std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    if (length < 0) return;
+    TraceAppend(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
+}
+
+// Between double quotes with the script's escapes: \" \\ \$ and \xHH for
+// every byte below 32 and from 127 up. Cut short, it is still closed.
+void TraceAppendQuoted(const unsigned char* bytes, size_t count)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    if (LineCut) return;
+    TraceAppend("\"", 1);
+    if (LineCut) return;
+    for (size_t i = 0; i < count && !LineCut; ++i) {
+        const unsigned char byte = bytes[i];
+        char escaped[4];
+        size_t length = 0;
+        if (byte < 32 || byte >= 127) {
+            escaped[length++] = '\\';
+            escaped[length++] = 'x';
+            escaped[length++] = kHex[byte >> 4];
+            escaped[length++] = kHex[byte & 0x0F];
+        } else {
+            if (byte == '"' || byte == '\\' || byte == '$') escaped[length++] = '\\';
+            escaped[length++] = static_cast<char>(byte);
+        }
+        // One byte stays for the closing quote.
+        if (length + 1 > Room())
+            LineCut = true;
+        else
+            TraceAppend(escaped, length);
+    }
+    // After a cut the reserve holds the closing quote.
+    Line[LineLength++] = '"';
+}
+
+void TraceAppendQuoted(const char* text)
+{
+    TraceAppendQuoted(reinterpret_cast<const unsigned char*>(text), text != nullptr ? std::strlen(text) : 0);
+}
+
+// Hands what was built to the file, the line end only when ending is set.
+void TraceWriteLine(AppendFileHandle file, bool ending)
+{
+    if (LineCut) {
+        std::memcpy(Line + LineLength, kCutMark, sizeof kCutMark - 1);
+        LineLength += sizeof kCutMark - 1;
+    }
+    if (ending) Line[LineLength++] = '\n';
+    OsWriteAppendFile(file, Line, static_cast<uint32_t>(LineLength));
+    LineLength = 0;
+    LineCut = false;
+}
