@@ -78,6 +78,7 @@ static int32_t OV_ENGINE_CALL AnswerAtOnce(void* record)
 // the allocations they make.
 static void SendTenThousandCommands()
 {
+    replyKind = 0;
     EngineState.Started = 1;
     EngineState.OVCALLC = reinterpret_cast<ProcAddress>(&AnswerAtOnce);
     SendCommand("WARM,%s,%d", "up", 1);
