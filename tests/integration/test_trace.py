@@ -172,6 +172,10 @@ class TraceRoundTripTest(sessions.SessionTestCase):
         self.assertIn(f"# a command of {length} characters, longer than 254, not sent\n".encode(), recorded)
 
     def test_failed_settings_write(self):
+        # A file without write permission refuses writes natively; whether
+        # Wine run as root refuses them too is not established.
+        if not isinstance(self.target, harness.NativeTarget):
+            self.skipTest("read-only settings file: native only")
         recorded = self.assert_round_trip(FAILED_SETTINGS_WRITE, self.request("F"), read_only=True)
         self.assertIn(b'# write Orvane.ini [TEST] CR="*E*": failed\n', recorded)
         self.assertIn(b"# delete Orvane.ini [TEST] COMMANDE: failed\n", recorded)
