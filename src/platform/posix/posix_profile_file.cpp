@@ -104,7 +104,7 @@ bool WriteAllAt(int descriptor, const std::string& bytes)
 
 // WriteAllAt, unless the step is made to fail: then half the bytes are
 // written first, as when the disk fills up part way.
-bool WriteAllAt(int descriptor, const std::string& bytes, FaultStep step)
+bool WriteAllAt(int descriptor, const std::string& bytes, FaultStep step, CrashPoint midWrite)
 {
     if (StepFails(step)) {
         const std::string half = bytes.substr(0, bytes.size() / 2);
@@ -112,6 +112,7 @@ bool WriteAllAt(int descriptor, const std::string& bytes, FaultStep step)
         errno = ENOSPC;
         return false;
     }
+    CrashPartWay(midWrite, descriptor, bytes);
     return WriteAllAt(descriptor, bytes);
 }
 
@@ -241,9 +242,14 @@ bool RewriteInPlace(int descriptor, const std::string& oldBytes, const std::stri
         else
             padded.append("\n");
     }
-    if (WriteAllAt(descriptor, padded, kFaultInPlaceWrite) && TruncateTo(descriptor, bytes.size()) &&
-        fsync(descriptor) == 0)
-        return true;
+    CrashAt(kCrashInPlaceStart);
+    if (WriteAllAt(descriptor, padded, kFaultInPlaceWrite, kCrashInPlaceWrite)) {
+        CrashAt(kCrashInPlaceWritten);
+        if (TruncateTo(descriptor, bytes.size())) {
+            CrashAt(kCrashInPlaceTruncated);
+            if (fsync(descriptor) == 0) return true;
+        }
+    }
     WriteAllAt(descriptor, oldBytes);
     TruncateTo(descriptor, oldBytes.size());
     fsync(descriptor);
@@ -263,15 +269,23 @@ bool ReplaceFile(const std::string& path, int existing, const struct stat& statu
         if ((errno == EACCES || errno == EPERM) && existing >= 0) return RewriteInPlace(existing, oldBytes, bytes);
         return false;
     }
-    bool written = WriteAllAt(temporary, bytes, kFaultTempWrite) && SyncFile(temporary, kFaultTempSync);
+    CrashAt(kCrashTempCreated);
+    bool written = WriteAllAt(temporary, bytes, kFaultTempWrite, kCrashTempWrite);
+    if (written) {
+        CrashAt(kCrashTempWritten);
+        written = SyncFile(temporary, kFaultTempSync);
+    }
+    if (written) CrashAt(kCrashTempSynced);
     if (close(temporary) != 0) written = false;
     if (!written) {
         unlink(temporaryPath.c_str());
         return false;
     }
+    CrashAt(kCrashBeforeRename);
     if (StepFails(kFaultRename)) {
         errno = EIO;
     } else if (rename(temporaryPath.c_str(), path.c_str()) == 0) {
+        CrashAt(kCrashRenamed);
         RemoveStaleTemporaries(path);
         SyncDirectory(DirectoryPart(path));
         return true;
