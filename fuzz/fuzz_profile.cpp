@@ -275,31 +275,46 @@ bool RoundTrips(const std::string& section, const std::string& key, const std::s
            lines[1].LineKind == Kind::Entry && lines[1].Name == Trim(key) && lines[1].Value == Trim(value);
 }
 
+// What a failed check names: the step, its action and names, and the file
+// before it. Spelled out only when a check fails.
+struct StepContext {
+    int Step;
+    uint8_t Action;
+    const std::string& Section;
+    const std::string& Key;
+    const std::optional<std::string>& Bytes;
+    std::string operator()() const
+    {
+        return "step " + std::to_string(Step) + " action " + std::to_string(Action) + " [" + Escaped(Section) + "] " +
+               Escaped(Key) + " in " + Escaped(Bytes.value_or("(none)"));
+    }
+};
+
 constexpr unsigned char kSentinel = 0xA5;
 constexpr size_t kSlack = 32;
 
 void CheckRead(const std::vector<Line>& lines, const char* fileName, const std::string& section, const std::string& key,
-               const std::string& defaultText, uint32_t size, const std::string& context)
+               const std::string& defaultText, uint32_t size, const StepContext& context)
 {
     std::vector<char> buffer(size + kSlack, static_cast<char>(kSentinel));
     const uint32_t count =
         OsGetPrivateProfileString(section.c_str(), key.c_str(), defaultText.c_str(), buffer.data(), size, fileName);
     for (size_t i = size; i < buffer.size(); ++i)
-        FUZZ_CHECK(static_cast<unsigned char>(buffer[i]) == kSentinel, context + ": wrote past the buffer");
+        FUZZ_CHECK(static_cast<unsigned char>(buffer[i]) == kSentinel, context() + ": wrote past the buffer");
     if (size == 0) {
-        FUZZ_CHECK(count == 0 && static_cast<unsigned char>(buffer[0]) == kSentinel, context);
+        FUZZ_CHECK(count == 0 && static_cast<unsigned char>(buffer[0]) == kSentinel, context());
         return;
     }
     std::string expected = Value(lines, section, key).value_or(DefaultText(defaultText));
     if (expected.size() > size - 1) expected.resize(size - 1);
     FUZZ_CHECK(count == expected.size() && buffer[count] == '\0' &&
                    std::memcmp(buffer.data(), expected.data(), count) == 0,
-               context + ": read " + Escaped(std::string(buffer.data(), count)) + " (" + std::to_string(count) +
+               context() + ": read " + Escaped(std::string(buffer.data(), count)) + " (" + std::to_string(count) +
                    "), expected " + Escaped(expected));
 }
 
 void CheckList(const std::vector<Line>& lines, const char* fileName, const std::string& section, bool sections,
-               uint32_t size, const std::string& context)
+               uint32_t size, const StepContext& context)
 {
     std::string list;
     if (sections) {
@@ -313,17 +328,17 @@ void CheckList(const std::vector<Line>& lines, const char* fileName, const std::
     const uint32_t count =
         OsGetPrivateProfileString(sections ? nullptr : section.c_str(), nullptr, "", buffer.data(), size, fileName);
     for (size_t i = size; i < buffer.size(); ++i)
-        FUZZ_CHECK(static_cast<unsigned char>(buffer[i]) == kSentinel, context + ": a list wrote past the buffer");
+        FUZZ_CHECK(static_cast<unsigned char>(buffer[i]) == kSentinel, context() + ": a list wrote past the buffer");
     if (size == 0) return;
-    FUZZ_CHECK(count < size && buffer[count] == '\0', context + ": list length");
+    FUZZ_CHECK(count < size && buffer[count] == '\0', context() + ": list length");
     FUZZ_CHECK(count <= list.size() && std::memcmp(buffer.data(), list.data(), count) == 0,
-               context + ": the list is not the names in order");
+               context() + ": the list is not the names in order");
 }
 
 // Every key of before reads as it did, except those of the edited section or
 // key; and no key appears that did not read before, except the edited one.
 void CheckOthers(const std::vector<Line>& before, const std::vector<Line>& after, const char* fileName,
-                 const std::string& section, const std::string* key, const std::string& context)
+                 const std::string& section, const std::string* key, const StepContext& context)
 {
     auto edited = [&](const std::pair<std::string, std::string>& k) {
         return SameName(k.first, Trim(section)) && (key == nullptr || SameName(k.second, Trim(*key)));
@@ -334,7 +349,7 @@ void CheckOthers(const std::vector<Line>& before, const std::vector<Line>& after
     for (const auto& k : all) {
         if (edited(k)) continue;
         const auto was = Value(before, k.first, k.second), is = Value(after, k.first, k.second);
-        FUZZ_CHECK(was == is, context + ": [" + Escaped(k.first) + "] " + Escaped(k.second) + " was " +
+        FUZZ_CHECK(was == is, context() + ": [" + Escaped(k.first) + "] " + Escaped(k.second) + " was " +
                                   Escaped(was.value_or("(none)")) + ", is " + Escaped(is.value_or("(none)")));
         // The layer itself reads what the rules read.
         char buffer[64];
@@ -342,7 +357,7 @@ void CheckOthers(const std::vector<Line>& before, const std::vector<Line>& after
             OsGetPrivateProfileString(k.first.c_str(), k.second.c_str(), "\x01", buffer, sizeof buffer, fileName);
         const std::string expected = is.value_or("\x01").substr(0, sizeof buffer - 1);
         FUZZ_CHECK(std::string(buffer, count) == expected,
-                   context + ": the layer reads [" + Escaped(k.first) + "] " + Escaped(k.second) + " as " +
+                   context() + ": the layer reads [" + Escaped(k.first) + "] " + Escaped(k.second) + " as " +
                        Escaped(std::string(buffer, count)) + ", the rules as " + Escaped(expected));
     }
 }
@@ -380,8 +395,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const char* fileName = !(action & 8) ? place.Path.c_str() : bytes ? "oRVANE.INI" : "Orvane.ini";
         const std::string section = TakeName(input, sectionNames);
         const std::string key = TakeName(input, keyNames);
-        const std::string context = "step " + std::to_string(step) + " action " + std::to_string(action) + " [" +
-                                    Escaped(section) + "] " + Escaped(key) + " in " + Escaped(bytes.value_or("(none)"));
+        const StepContext context{step, action, section, key, bytes};
 
         const int kind = action & 7;
         if (kind == 0 || kind == 6 || kind == 7) {
@@ -409,26 +423,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const std::vector<Line> after = Parse(afterBytes.value_or(""));
         const std::vector<std::string> entries = DirectoryEntries();
         FUZZ_CHECK(entries.empty() || (entries.size() == 1 && entries[0] == "Orvane.ini"),
-                   context + ": the directory holds " + std::to_string(entries.size()) + " entries");
+                   context() + ": the directory holds " + std::to_string(entries.size()) + " entries");
         if (faultArmed) {
             ResetFaultsForTests();
             faultArmed = false;
         }
         if (result == 0) {
-            FUZZ_CHECK(afterBytes == bytes, context + ": a failed write changed the file");
+            FUZZ_CHECK(afterBytes == bytes, context() + ": a failed write changed the file");
             continue;
         }
-        FUZZ_CHECK(result == 1, context);
+        FUZZ_CHECK(result == 1, context());
         if (kind == 1) {
             if (!RoundTrips(section, key, value)) continue;
             const auto read = Value(after, section, key);
             FUZZ_CHECK(read == Unquoted(Trim(value)),
-                       context + ": wrote " + Escaped(value) + ", reads " + Escaped(read.value_or("(none)")));
+                       context() + ": wrote " + Escaped(value) + ", reads " + Escaped(read.value_or("(none)")));
             CheckOthers(lines, after, fileName, section, &key, context);
         } else if (kind == 2) {
             const auto read = Value(after, section, key);
             const auto expected = ValueAfterDelete(lines, section, key);
-            FUZZ_CHECK(read == expected, context + ": after the delete reads " + Escaped(read.value_or("(none)")) +
+            FUZZ_CHECK(read == expected, context() + ": after the delete reads " + Escaped(read.value_or("(none)")) +
                                              ", expected " + Escaped(expected.value_or("(none)")));
             CheckOthers(lines, after, fileName, section, &key, context);
         } else {
@@ -443,7 +457,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 all.insert(k);
             for (const auto& k : all) {
                 const auto is = Value(after, k.first, k.second), model = Value(expected, k.first, k.second);
-                FUZZ_CHECK(is == model, context + ": after the section's delete [" + Escaped(k.first) + "] " +
+                FUZZ_CHECK(is == model, context() + ": after the section's delete [" + Escaped(k.first) + "] " +
                                             Escaped(k.second) + " reads " + Escaped(is.value_or("(none)")) +
                                             ", expected " + Escaped(model.value_or("(none)")));
             }
