@@ -381,9 +381,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     bool faultArmed = false;
+    // The file as the step before found it, parsed again only when changed.
+    std::optional<std::string> bytes;
+    std::vector<Line> lines;
+    bool parsed = false;
     for (int step = 0; input.Remaining() > 0 && step < 32; ++step) {
-        const std::optional<std::string> bytes = FileBytes();
-        const std::vector<Line> lines = Parse(bytes.value_or(""));
+        std::optional<std::string> now = FileBytes();
+        if (!parsed || now != bytes) {
+            bytes = std::move(now);
+            lines = Parse(bytes.value_or(""));
+            parsed = true;
+        }
         std::vector<std::string> sectionNames, keyNames;
         for (const Line& line : lines) {
             if (line.LineKind == Kind::Header) sectionNames.push_back(line.Name);
@@ -420,7 +428,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const char* valueArgument = kind == 1 ? value.c_str() : nullptr;
         const int32_t result = OsWritePrivateProfileString(section.c_str(), keyArgument, valueArgument, fileName);
         const std::optional<std::string> afterBytes = FileBytes();
-        const std::vector<Line> after = Parse(afterBytes.value_or(""));
+        const std::vector<Line> after = afterBytes == bytes ? lines : Parse(afterBytes.value_or(""));
         const std::vector<std::string> entries = DirectoryEntries();
         FUZZ_CHECK(entries.empty() || (entries.size() == 1 && entries[0] == "Orvane.ini"),
                    context() + ": the directory holds " + std::to_string(entries.size()) + " entries");
