@@ -9,7 +9,7 @@
 //   options (1)   bit 0 English, bit 1 started by the editor, bit 2 every
 //                 engine start is refused
 //   length (2) and ExecutableDirectory; length (2) and CurrentDirectory
-//   replies, one after another, each:
+//   replies, one after another (64 at most), each:
 //     form (1)    bit 7 a key: bits 5-6 choose "RET", "ESC", "*E*" or the
 //                 three bytes that follow; bit 4 a text: TextLength (1),
 //                 length (1) and the Text bytes; bits 0-3 the kind (5 reads
@@ -30,6 +30,9 @@
 namespace {
 
 constexpr size_t kConsoleTextCapacity = 264;
+// A dozen passes or so: enough for what one pass hands the next, and every
+// input stays cheap (each reply costs a command).
+constexpr size_t kMaxReplies = 64;
 
 std::string Trimmed(const std::string& text)
 {
@@ -140,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string current = UntilNul(input.Bytes(input.Word())).substr(0, kDirectoryCapacity - 1);
 
     std::vector<std::vector<unsigned char>> replies;
-    while (input.Remaining() > 0) {
+    while (input.Remaining() > 0 && replies.size() < kMaxReplies) {
         std::vector<unsigned char> record(kCommandRecordSize, 0);
         const uint8_t form = input.Byte();
         record[0] = form & 0x9F;
@@ -158,9 +161,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         replies.push_back(record);
     }
+    // The edits point into replies, which outlive the run: a copy of a reply
+    // is then a copy of a pointer.
     for (const std::vector<unsigned char>& record : replies) {
         fake::Reply reply;
-        reply.edit = [record](unsigned char* bytes) { std::memcpy(bytes, record.data(), record.size()); };
+        reply.edit = [at = record.data()](unsigned char* bytes) { std::memcpy(bytes, at, kCommandRecordSize); };
         fake::state.replies.push_back(reply);
     }
     if (noEngine) fake::state.initResults.assign(fake::state.callLimit, 0);

@@ -159,35 +159,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int16_t type = -7;
     ErrorHandoff(ErrorWindowName, ErrorObjectName, &type);
 
-    const std::string context = "description " + Escaped(description.substr(0, 400));
+    const auto context = [&] { return "description " + Escaped(description.substr(0, 400)); };
     const std::vector<std::string>& commands = fake::state.commands;
-    FUZZ_CHECK(!commands.empty() && commands[0] == (english ? kQuestionEnglish : kQuestionFrench), context);
+    FUZZ_CHECK(!commands.empty() && commands[0] == (english ? kQuestionEnglish : kQuestionFrench), context());
     if (answer.empty() || answer[0] != 'O' || !editor) {
-        FUZZ_CHECK(commands.size() == 1, context + ": more than the question");
-        FUZZ_CHECK(SectionTest() == before, context + ": the settings changed");
-        FUZZ_CHECK(type == -7 && std::strlen(ErrorWindowName) == sizeof ErrorWindowName - 1, context);
+        FUZZ_CHECK(commands.size() == 1, context() + ": more than the question");
+        FUZZ_CHECK(SectionTest() == before, context() + ": the settings changed");
+        FUZZ_CHECK(type == -7 && std::strlen(ErrorWindowName) == sizeof ErrorWindowName - 1, context());
         return 0;
     }
 
     const Report expected = ExpectedReport(description);
-    FUZZ_CHECK(commands.size() >= 2 && commands[1] == "DFTOCS", context);
-    FUZZ_CHECK(EngineState.Started == (writesFail ? 1 : 0), context + ": the engine state after the report");
-    FUZZ_CHECK(std::memchr(ErrorWindowName, 0, sizeof ErrorWindowName) != nullptr, context);
-    FUZZ_CHECK(std::memchr(ErrorObjectName, 0, sizeof ErrorObjectName) != nullptr, context);
+    FUZZ_CHECK(commands.size() >= 2 && commands[1] == "DFTOCS", context());
+    FUZZ_CHECK(EngineState.Started == (writesFail ? 1 : 0), context() + ": the engine state after the report");
+    FUZZ_CHECK(std::memchr(ErrorWindowName, 0, sizeof ErrorWindowName) != nullptr, context());
+    FUZZ_CHECK(std::memchr(ErrorObjectName, 0, sizeof ErrorObjectName) != nullptr, context());
     FUZZ_CHECK(ErrorWindowName == expected.Window,
-               context + ": window " + Escaped(ErrorWindowName) + ", expected " + Escaped(expected.Window));
+               context() + ": window " + Escaped(ErrorWindowName) + ", expected " + Escaped(expected.Window));
     FUZZ_CHECK(ErrorObjectName == expected.Object,
-               context + ": object " + Escaped(ErrorObjectName) + ", expected " + Escaped(expected.Object));
-    FUZZ_CHECK(type == expected.Type, context + ": type " + std::to_string(type));
+               context() + ": object " + Escaped(ErrorObjectName) + ", expected " + Escaped(expected.Object));
+    FUZZ_CHECK(type == expected.Type, context() + ": type " + std::to_string(type));
 
     std::map<std::string, std::string> after = before;
     if (writesFail) {
         // Every one of the eight writes tells the user, nothing is written.
-        FUZZ_CHECK(commands.size() == 2 + 8, context);
+        FUZZ_CHECK(commands.size() == 2 + 8, context());
         for (size_t i = 2; i < commands.size(); ++i)
-            FUZZ_CHECK(commands[i] == (english ? kFailedEnglish : kFailedFrench), context);
+            FUZZ_CHECK(commands[i] == (english ? kFailedEnglish : kFailedFrench), context());
     } else {
-        FUZZ_CHECK(commands.size() == 2, context + ": commands after the report");
+        FUZZ_CHECK(commands.size() == 2, context() + ": commands after the report");
         const std::pair<const char*, std::string> written[] = {
             {"CR", "*E*"},
             {"NLIGNE", std::to_string(expected.Line)},
@@ -207,12 +207,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const std::map<std::string, std::string> actual = SectionTest();
     for (const auto& [key, value] : after) {
-        FUZZ_CHECK(actual.count(key) == 1, context + ": " + key + " is missing");
+        FUZZ_CHECK(actual.count(key) == 1, context() + ": " + key + " is missing");
         FUZZ_CHECK(actual.at(key) == value,
-                   context + ": " + key + " is " + Escaped(actual.at(key)) + ", expected " + Escaped(value));
+                   context() + ": " + key + " is " + Escaped(actual.at(key)) + ", expected " + Escaped(value));
     }
     for (const auto& [key, value] : actual)
-        FUZZ_CHECK(after.count(key) == 1, context + ": " + key + " should have gone, it holds " + Escaped(value));
+        FUZZ_CHECK(after.count(key) == 1, context() + ": " + key + " should have gone, it holds " + Escaped(value));
     StopEngine();
     return 0;
 }

@@ -4,7 +4,8 @@
 // rules of the Win32 functions:
 // - a read never fills more than its buffer and returns what the rules give;
 // - after a write, the key reads back as the value; after a delete, as the
-//   next duplicate or the default;
+//   next duplicate or the default; after a section's delete, as if only the
+//   first section of that name had gone;
 // - nothing outside the key (or section) changes: every other key reads as
 //   before, and no new key appears;
 // - a write that fails leaves the file's bytes as they were, and no step
@@ -23,6 +24,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -273,31 +275,46 @@ bool RoundTrips(const std::string& section, const std::string& key, const std::s
            lines[1].LineKind == Kind::Entry && lines[1].Name == Trim(key) && lines[1].Value == Trim(value);
 }
 
+// What a failed check names: the step, its action and names, and the file
+// before it. Spelled out only when a check fails.
+struct StepContext {
+    int Step;
+    uint8_t Action;
+    const std::string& Section;
+    const std::string& Key;
+    const std::optional<std::string>& Bytes;
+    std::string operator()() const
+    {
+        return "step " + std::to_string(Step) + " action " + std::to_string(Action) + " [" + Escaped(Section) + "] " +
+               Escaped(Key) + " in " + Escaped(Bytes.value_or("(none)"));
+    }
+};
+
 constexpr unsigned char kSentinel = 0xA5;
 constexpr size_t kSlack = 32;
 
 void CheckRead(const std::vector<Line>& lines, const char* fileName, const std::string& section, const std::string& key,
-               const std::string& defaultText, uint32_t size, const std::string& context)
+               const std::string& defaultText, uint32_t size, const StepContext& context)
 {
     std::vector<char> buffer(size + kSlack, static_cast<char>(kSentinel));
     const uint32_t count =
         OsGetPrivateProfileString(section.c_str(), key.c_str(), defaultText.c_str(), buffer.data(), size, fileName);
     for (size_t i = size; i < buffer.size(); ++i)
-        FUZZ_CHECK(static_cast<unsigned char>(buffer[i]) == kSentinel, context + ": wrote past the buffer");
+        FUZZ_CHECK(static_cast<unsigned char>(buffer[i]) == kSentinel, context() + ": wrote past the buffer");
     if (size == 0) {
-        FUZZ_CHECK(count == 0 && static_cast<unsigned char>(buffer[0]) == kSentinel, context);
+        FUZZ_CHECK(count == 0 && static_cast<unsigned char>(buffer[0]) == kSentinel, context());
         return;
     }
     std::string expected = Value(lines, section, key).value_or(DefaultText(defaultText));
     if (expected.size() > size - 1) expected.resize(size - 1);
     FUZZ_CHECK(count == expected.size() && buffer[count] == '\0' &&
                    std::memcmp(buffer.data(), expected.data(), count) == 0,
-               context + ": read " + Escaped(std::string(buffer.data(), count)) + " (" + std::to_string(count) +
+               context() + ": read " + Escaped(std::string(buffer.data(), count)) + " (" + std::to_string(count) +
                    "), expected " + Escaped(expected));
 }
 
 void CheckList(const std::vector<Line>& lines, const char* fileName, const std::string& section, bool sections,
-               uint32_t size, const std::string& context)
+               uint32_t size, const StepContext& context)
 {
     std::string list;
     if (sections) {
@@ -311,17 +328,17 @@ void CheckList(const std::vector<Line>& lines, const char* fileName, const std::
     const uint32_t count =
         OsGetPrivateProfileString(sections ? nullptr : section.c_str(), nullptr, "", buffer.data(), size, fileName);
     for (size_t i = size; i < buffer.size(); ++i)
-        FUZZ_CHECK(static_cast<unsigned char>(buffer[i]) == kSentinel, context + ": a list wrote past the buffer");
+        FUZZ_CHECK(static_cast<unsigned char>(buffer[i]) == kSentinel, context() + ": a list wrote past the buffer");
     if (size == 0) return;
-    FUZZ_CHECK(count < size && buffer[count] == '\0', context + ": list length");
+    FUZZ_CHECK(count < size && buffer[count] == '\0', context() + ": list length");
     FUZZ_CHECK(count <= list.size() && std::memcmp(buffer.data(), list.data(), count) == 0,
-               context + ": the list is not the names in order");
+               context() + ": the list is not the names in order");
 }
 
 // Every key of before reads as it did, except those of the edited section or
 // key; and no key appears that did not read before, except the edited one.
 void CheckOthers(const std::vector<Line>& before, const std::vector<Line>& after, const char* fileName,
-                 const std::string& section, const std::string* key, const std::string& context)
+                 const std::string& section, const std::string* key, const StepContext& context)
 {
     auto edited = [&](const std::pair<std::string, std::string>& k) {
         return SameName(k.first, Trim(section)) && (key == nullptr || SameName(k.second, Trim(*key)));
@@ -332,7 +349,7 @@ void CheckOthers(const std::vector<Line>& before, const std::vector<Line>& after
     for (const auto& k : all) {
         if (edited(k)) continue;
         const auto was = Value(before, k.first, k.second), is = Value(after, k.first, k.second);
-        FUZZ_CHECK(was == is, context + ": [" + Escaped(k.first) + "] " + Escaped(k.second) + " was " +
+        FUZZ_CHECK(was == is, context() + ": [" + Escaped(k.first) + "] " + Escaped(k.second) + " was " +
                                   Escaped(was.value_or("(none)")) + ", is " + Escaped(is.value_or("(none)")));
         // The layer itself reads what the rules read.
         char buffer[64];
@@ -340,7 +357,7 @@ void CheckOthers(const std::vector<Line>& before, const std::vector<Line>& after
             OsGetPrivateProfileString(k.first.c_str(), k.second.c_str(), "\x01", buffer, sizeof buffer, fileName);
         const std::string expected = is.value_or("\x01").substr(0, sizeof buffer - 1);
         FUZZ_CHECK(std::string(buffer, count) == expected,
-                   context + ": the layer reads [" + Escaped(k.first) + "] " + Escaped(k.second) + " as " +
+                   context() + ": the layer reads [" + Escaped(k.first) + "] " + Escaped(k.second) + " as " +
                        Escaped(std::string(buffer, count)) + ", the rules as " + Escaped(expected));
     }
 }
@@ -364,9 +381,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     bool faultArmed = false;
+    // The file as the step before found it, parsed again only when changed.
+    std::optional<std::string> bytes;
+    std::vector<Line> lines;
+    bool parsed = false;
     for (int step = 0; input.Remaining() > 0 && step < 32; ++step) {
-        const std::optional<std::string> bytes = FileBytes();
-        const std::vector<Line> lines = Parse(bytes.value_or(""));
+        std::optional<std::string> now = FileBytes();
+        if (!parsed || now != bytes) {
+            bytes = std::move(now);
+            lines = Parse(bytes.value_or(""));
+            parsed = true;
+        }
         std::vector<std::string> sectionNames, keyNames;
         for (const Line& line : lines) {
             if (line.LineKind == Kind::Header) sectionNames.push_back(line.Name);
@@ -378,8 +403,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const char* fileName = !(action & 8) ? place.Path.c_str() : bytes ? "oRVANE.INI" : "Orvane.ini";
         const std::string section = TakeName(input, sectionNames);
         const std::string key = TakeName(input, keyNames);
-        const std::string context = "step " + std::to_string(step) + " action " + std::to_string(action) + " [" +
-                                    Escaped(section) + "] " + Escaped(key) + " in " + Escaped(bytes.value_or("(none)"));
+        const StepContext context{step, action, section, key, bytes};
 
         const int kind = action & 7;
         if (kind == 0 || kind == 6 || kind == 7) {
@@ -404,35 +428,47 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const char* valueArgument = kind == 1 ? value.c_str() : nullptr;
         const int32_t result = OsWritePrivateProfileString(section.c_str(), keyArgument, valueArgument, fileName);
         const std::optional<std::string> afterBytes = FileBytes();
-        const std::vector<Line> after = Parse(afterBytes.value_or(""));
+        const std::vector<Line> after = afterBytes == bytes ? lines : Parse(afterBytes.value_or(""));
         const std::vector<std::string> entries = DirectoryEntries();
         FUZZ_CHECK(entries.empty() || (entries.size() == 1 && entries[0] == "Orvane.ini"),
-                   context + ": the directory holds " + std::to_string(entries.size()) + " entries");
+                   context() + ": the directory holds " + std::to_string(entries.size()) + " entries");
         if (faultArmed) {
             ResetFaultsForTests();
             faultArmed = false;
         }
         if (result == 0) {
-            FUZZ_CHECK(afterBytes == bytes, context + ": a failed write changed the file");
+            FUZZ_CHECK(afterBytes == bytes, context() + ": a failed write changed the file");
             continue;
         }
-        FUZZ_CHECK(result == 1, context);
+        FUZZ_CHECK(result == 1, context());
         if (kind == 1) {
             if (!RoundTrips(section, key, value)) continue;
             const auto read = Value(after, section, key);
             FUZZ_CHECK(read == Unquoted(Trim(value)),
-                       context + ": wrote " + Escaped(value) + ", reads " + Escaped(read.value_or("(none)")));
+                       context() + ": wrote " + Escaped(value) + ", reads " + Escaped(read.value_or("(none)")));
             CheckOthers(lines, after, fileName, section, &key, context);
         } else if (kind == 2) {
             const auto read = Value(after, section, key);
             const auto expected = ValueAfterDelete(lines, section, key);
-            FUZZ_CHECK(read == expected, context + ": after the delete reads " + Escaped(read.value_or("(none)")) +
+            FUZZ_CHECK(read == expected, context() + ": after the delete reads " + Escaped(read.value_or("(none)")) +
                                              ", expected " + Escaped(expected.value_or("(none)")));
             CheckOthers(lines, after, fileName, section, &key, context);
         } else {
+            // Only the first section of that name goes, the one reads see; a
+            // later copy then becomes the one read.
+            std::vector<Line> expected = lines;
+            if (const auto range = Section(lines, section))
+                expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(range->first - 1),
+                               expected.begin() + static_cast<std::ptrdiff_t>(range->second));
+            std::set<std::pair<std::string, std::string>> all = Keys(lines);
             for (const auto& k : Keys(after))
-                FUZZ_CHECK(!SameName(k.first, Trim(section)) || !Value(after, k.first, k.second),
-                           context + ": a key of the deleted section still reads");
+                all.insert(k);
+            for (const auto& k : all) {
+                const auto is = Value(after, k.first, k.second), model = Value(expected, k.first, k.second);
+                FUZZ_CHECK(is == model, context() + ": after the section's delete [" + Escaped(k.first) + "] " +
+                                            Escaped(k.second) + " reads " + Escaped(is.value_or("(none)")) +
+                                            ", expected " + Escaped(model.value_or("(none)")));
+            }
             CheckOthers(lines, after, fileName, section, nullptr, context);
         }
     }

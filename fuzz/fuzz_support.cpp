@@ -79,11 +79,12 @@ float ReferenceFloat(double value)
 bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 bool SameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-void CheckText(const char* field, size_t capacity, const std::string& expected, const char* name, const char* context)
+void CheckText(const char* field, size_t capacity, const std::string& expected, const char* name,
+               const std::function<std::string()>& context)
 {
-    FUZZ_CHECK(std::memchr(field, 0, capacity) != nullptr, std::string(context) + ": " + name + " is not terminated");
+    FUZZ_CHECK(std::memchr(field, 0, capacity) != nullptr, context() + ": " + name + " is not terminated");
     FUZZ_CHECK(std::string(field) == expected,
-               std::string(context) + ": " + name + " is " + Escaped(field) + ", expected " + Escaped(expected));
+               context() + ": " + name + " is " + Escaped(field) + ", expected " + Escaped(expected));
 }
 
 } // namespace
@@ -160,22 +161,21 @@ void ReferenceDecode(const unsigned char* record, ReferenceResult* result)
     }
 }
 
-void CheckCommandResult(const ReferenceResult& expected, const char* context)
+void CheckCommandResult(const ReferenceResult& expected, const std::function<std::string()>& context)
 {
     const CommandResultRecord& actual = CommandResult;
     CheckText(actual.KeyName, kKeyNameCapacity, expected.KeyName, "KeyName", context);
     CheckText(actual.TextResult, kTextResultCapacity, expected.TextResult, "TextResult", context);
     CheckText(actual.ExtraText, kExtraTextCapacity, expected.ExtraText, "ExtraText", context);
-    FUZZ_CHECK(actual.IntResult == expected.IntResult, std::string(context) + ": IntResult " +
-                                                           std::to_string(actual.IntResult) + ", expected " +
-                                                           std::to_string(expected.IntResult));
-    FUZZ_CHECK(actual.LongResult == expected.LongResult, context);
+    FUZZ_CHECK(actual.IntResult == expected.IntResult, context() + ": IntResult " + std::to_string(actual.IntResult) +
+                                                           ", expected " + std::to_string(expected.IntResult));
+    FUZZ_CHECK(actual.LongResult == expected.LongResult, context());
     FUZZ_CHECK(SameBits(actual.FloatResult, expected.FloatResult),
-               std::string(context) + ": FloatResult " + std::to_string(actual.FloatResult) + ", expected " +
+               context() + ": FloatResult " + std::to_string(actual.FloatResult) + ", expected " +
                    std::to_string(expected.FloatResult));
     FUZZ_CHECK(SameBits(actual.DoubleResult, expected.DoubleResult),
-               std::string(context) + ": DoubleResult " + std::to_string(actual.DoubleResult) + ", expected " +
+               context() + ": DoubleResult " + std::to_string(actual.DoubleResult) + ", expected " +
                    std::to_string(expected.DoubleResult));
-    FUZZ_CHECK(reinterpret_cast<uintptr_t>(actual.PointerResult) == expected.PointerResult, context);
-    FUZZ_CHECK(actual.ExtraValue == expected.ExtraValue, context);
+    FUZZ_CHECK(reinterpret_cast<uintptr_t>(actual.PointerResult) == expected.PointerResult, context());
+    FUZZ_CHECK(actual.ExtraValue == expected.ExtraValue, context());
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // The fuzz input read from the front, so that a seed is just its fields one
@@ -75,5 +76,5 @@ struct ReferenceResult {
 void ReferenceDecode(const unsigned char* record, ReferenceResult* result);
 
 // Compares the launcher's CommandResult with the reference; a difference is
-// a failure naming the field.
-void CheckCommandResult(const ReferenceResult& expected, const char* context);
+// a failure naming the field after what context gives (called only then).
+void CheckCommandResult(const ReferenceResult& expected, const std::function<std::string()>& context);

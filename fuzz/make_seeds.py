@@ -169,6 +169,12 @@ def profile_seeds():
         b"\x05\x00\x00\x03", b"\x01\x00\x00" + value(b"new"),
         b"\x05\x00\x00\x80", b"\x01\x00\x00" + value(b"new"),
     ])
+    yield "duplicate-sections", profile_seed(b"[S]\r\nA=1\r\nB=2\r\n[T]\r\nC=3\r\n[s]\r\nA=9\r\nD=4\r\n", [
+        b"\x03" + fresh(b"S") + fresh(b""),
+        profile_step_read(fresh(b"S"), fresh(b"A"), 10),
+        b"\x03" + fresh(b"s") + fresh(b""),
+        profile_step_read(fresh(b"S"), fresh(b"D"), 10),
+    ])
 
 
 SEEDS = {
