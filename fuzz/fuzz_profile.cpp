@@ -37,6 +37,7 @@
 #include "fuzz_support.h"
 #include "platform.h"
 #include "posix_faults.h"
+#include "posix_profile_cache.h"
 
 namespace {
 
@@ -473,5 +474,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     ResetFaultsForTests();
+    // Nothing cached outlives the input: libFuzzer takes memory held from
+    // one input to the next for a possible leak and runs the input again.
+    DropProfileCacheForTests();
     return 0;
 }
