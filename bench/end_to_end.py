@@ -58,6 +58,17 @@ def settings_bytes(sections):
     return "".join(line + "\r\n" for line in lines).encode("cp1252")
 
 
+def padding_section(size):
+    """About size bytes of other settings, as an editor's settings file grows
+    them (recent files and the like), after the request."""
+    keys, line, total = {}, 0, 0
+    while total < size:
+        line += 1
+        keys[f"FICHIER{line}"] = value = f"C:\\PROJETS\\PROJET{line}\\FENETRE{line}.WDW"
+        total += len(f"FICHIER{line}") + len(value) + 3
+    return keys
+
+
 def window_script(screens):
     lines = ["ENVI,* =>", "OUVRE,* => key=XYZ", "ECRAN,SAISIE => key=XYZ"]
     for screen in range(screens):
@@ -71,6 +82,8 @@ class Target:
     """Where the programs are and how they are started."""
 
     name = None
+
+    padding = 0  # bytes of other settings after the request (--settings-padding)
 
     def __init__(self, scratch):
         self.scratch = scratch
@@ -90,6 +103,7 @@ class Target:
                 "PARAM2": "F",
             },
             "Orvane55": {"LANGUAGE": "FRENCH"},
+            **({"RECENTS": padding_section(self.padding)} if self.padding else {}),
         }
 
     def prepare_run(self):
@@ -369,10 +383,13 @@ def main():
     parser.add_argument("--screens", type=int, default=1000)
     parser.add_argument("--runs", type=int, default=11, help="timed runs of each program (native)")
     parser.add_argument("--wine-runs", type=int, default=7, help="timed runs of each program under Wine")
+    parser.add_argument("--settings-padding", type=int, default=0, metavar="BYTES",
+                        help="other settings of about this many bytes in Orvane.ini, after the request")
     parser.add_argument("--json", type=Path, help="also write the figures here")
     parser.add_argument("--callgrind", action="store_true",
                         help="count instructions under valgrind's callgrind instead of timing (native only)")
     arguments = parser.parse_args()
+    Target.padding = arguments.settings_padding
 
     if arguments.callgrind:
         with tempfile.TemporaryDirectory(prefix="ovbench-") as scratch:
