@@ -15,6 +15,7 @@
 #include "engine/engine_loader.h"
 #include "engine/startup_block.h"
 #include "fake_platform.h"
+#include "fuzz_fake.h"
 #include "fuzz_support.h"
 #include "text_and_bytes.h"
 
@@ -110,12 +111,7 @@ static int RunInput(const uint8_t* data, size_t size)
     return 0;
 }
 
-// The fake's records go at the end of each input too: libFuzzer takes memory
-// held from one input to the next for a possible leak and runs the input
-// again to find it.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const int result = RunInput(data, size);
-    fake::Reset();
-    return result;
+    return RunThenResetFake(RunInput, data, size);
 }
