@@ -66,8 +66,9 @@ class TerminalTest(sessions.SessionTestCase):
         terminal = self.start()
         terminal.wait_for("| Command : \n")
         terminal.type("VERSION")
-        # The next pass shows the last command, its text result and its key.
-        screen = terminal.wait_for("| Command : VERSION")
+        # The next pass shows the last command, its text result and its key;
+        # it is whole once its prompt shows.
+        screen = terminal.wait_for("command (!? help)>", after=1)
         last_pass = screen[screen.rindex("| Command : VERSION"):]
         self.assertIn("| Text    : 5.5", last_pass)
         self.assertIn("| Key     : RET", last_pass)
