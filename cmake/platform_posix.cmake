@@ -17,6 +17,7 @@ add_library(ovplatform STATIC
   src/platform/posix/posix_profile_cache.cpp
   src/platform/posix/posix_profile_file.cpp
   src/platform/posix/posix_profile_text.cpp
+  src/platform/posix/posix_profile_unicode.cpp
   src/platform/posix/posix_windows.cpp)
 target_include_directories(ovplatform PUBLIC src/platform ${OV_PLATFORM_DIR})
 target_link_libraries(ovplatform PUBLIC ovwindowsdirectory ${CMAKE_DL_LIBS})
