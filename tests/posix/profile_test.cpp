@@ -195,6 +195,19 @@ TEST_F(ProfileFile, WritesIntoAMarkedFileKeepItsEncodingAndItsOtherBytes)
     }
 }
 
+TEST_F(ProfileFile, AWriteAfterTheOddLastByteOfAUtf16FileKeepsWhatItReads)
+{
+    // The odd byte 'v' reads as the unit 'v' in either byte order; the write
+    // makes it that whole unit, then appends in step.
+    for (const bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "BE" : "LE");
+        const std::string mark = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        WriteBytes(path_, mark + Utf16("[Setup]\r\nPath=a", bigEndian) + "v");
+        ASSERT_EQ(OsWritePrivateProfileString("New", "k", "1", path_.c_str()), 1);
+        EXPECT_EQ(Bytes(), mark + Utf16("[Setup]\r\nPath=av\r\n[New]\r\nk=1\r\n", bigEndian));
+    }
+}
+
 TEST_F(ProfileFile, SameValueLeavesTheFileAlone)
 {
     WriteBytes(path_, "[Setup]\r\nPath = v\r\n");

@@ -242,11 +242,14 @@ void InsertText(std::string* text, const ProfileLines& split, size_t offset, std
         text->insert(offset, form);
         return;
     }
-    std::string bytes = EncodeForm(form, split.Encoding);
-    // A UTF-16 file of an odd length gets its last unit whole first, so that
+    const std::string bytes = EncodeForm(form, split.Encoding);
+    // The odd last byte of a UTF-16 file reads as a unit of its own value;
+    // it is made that unit whole before anything goes after it, so that
     // what follows stays in step.
-    const bool utf16 = split.Encoding != ProfileEncoding::Utf8;
-    if (utf16 && offset == text->size() && (text->size() - split.BodyStart) % 2 != 0) bytes.insert(0, 1, '\0');
+    if (split.Encoding != ProfileEncoding::Utf8 && offset == text->size() && (offset - split.BodyStart) % 2 != 0) {
+        text->insert(split.Encoding == ProfileEncoding::Utf16Be ? offset - 1 : offset, 1, '\0');
+        ++offset;
+    }
     text->insert(offset, bytes);
 }
 
