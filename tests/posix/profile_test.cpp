@@ -208,6 +208,17 @@ TEST_F(ProfileFile, AWriteAfterTheOddLastByteOfAUtf16FileKeepsWhatItReads)
     }
 }
 
+TEST_F(ProfileFile, AWriteAfterAUtf8SequenceTheFileCutsShortKeepsItsOneReplacement)
+{
+    // F4 90 80 at the end reads as one '?'; followed by a line break it would
+    // read as two (F4 90 cannot start a character, 80 stands alone).
+    WriteBytes(path_, "\xEF\xBB\xBF[Setup]\r\nPath=x\xF4\x90\x80");
+    ASSERT_EQ(OsWritePrivateProfileString("New", "k", "1", path_.c_str()), 1);
+    EXPECT_EQ(Bytes(), "\xEF\xBB\xBF[Setup]\r\nPath=x\xEF\xBF\xBD\r\n[New]\r\nk=1\r\n");
+    uint32_t returned = 0;
+    EXPECT_EQ(Read("Path", "", 10, &returned).substr(0, 3), "x?\0"s);
+}
+
 TEST_F(ProfileFile, SameValueLeavesTheFileAlone)
 {
     WriteBytes(path_, "[Setup]\r\nPath = v\r\n");

@@ -243,10 +243,15 @@ void InsertText(std::string* text, const ProfileLines& split, size_t offset, std
         return;
     }
     const std::string bytes = EncodeForm(form, split.Encoding);
-    // The odd last byte of a UTF-16 file reads as a unit of its own value;
-    // it is made that unit whole before anything goes after it, so that
-    // what follows stays in step.
-    if (split.Encoding != ProfileEncoding::Utf8 && offset == text->size() && (offset - split.BodyStart) % 2 != 0) {
+    if (offset == text->size() && split.Encoding == ProfileEncoding::Utf8) {
+        // A UTF-8 sequence cut short by the end of the file reads as one
+        // U+FFFD, which bytes after it could make two: it becomes that one.
+        const size_t tail = BrokenUtf8Tail(*text, split.BodyStart);
+        if (tail < text->size()) text->replace(tail, text->size() - tail, "\xEF\xBF\xBD");
+        offset = text->size();
+    } else if (offset == text->size() && (offset - split.BodyStart) % 2 != 0) {
+        // The odd last byte of a UTF-16 file reads as a unit of its own
+        // value; it is made that unit whole, so that what follows is in step.
         text->insert(split.Encoding == ProfileEncoding::Utf16Be ? offset - 1 : offset, 1, '\0');
         ++offset;
     }

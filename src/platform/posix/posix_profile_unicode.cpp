@@ -119,6 +119,13 @@ unsigned char AnsiOfUnit(char16_t unit)
 
 bool IsContinuation(unsigned char byte) { return byte >= 0x80 && byte <= 0xBF; }
 
+// The bytes of the sequence a lead byte starts; 0 for a byte that starts
+// none.
+size_t SequenceLength(unsigned char lead)
+{
+    return lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+}
+
 void AddUnit(ProfileUnits* units, char16_t unit, size_t offset)
 {
     units->Units.push_back(unit);
@@ -141,10 +148,7 @@ void DecodeUtf8(std::string_view bytes, size_t start, ProfileUnits* units)
             ++at;
             continue;
         }
-        const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
-                              : lead >= 0xE0 && lead <= 0xEF ? 3
-                              : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                             : 0;
+        const size_t length = SequenceLength(lead);
         if (length == 0) {
             AddUnit(units, 0xFFFD, at);
             ++at;
@@ -267,6 +271,17 @@ void DecodeProfileUnits(std::string_view bytes, size_t markLength, ProfileEncodi
         if (at < bytes.size()) AddUnit(units, static_cast<unsigned char>(bytes[at]), at);
     }
     units->Offsets.push_back(bytes.size());
+}
+
+size_t BrokenUtf8Tail(std::string_view bytes, size_t start)
+{
+    // A lead byte is never a continuation, so the first one in the last
+    // three bytes that the text ends too soon for is where the decoder
+    // stops with one U+FFFD.
+    for (size_t at = std::max(start, bytes.size() < 3 ? size_t{0} : bytes.size() - 3); at < bytes.size(); ++at) {
+        if (SequenceLength(static_cast<unsigned char>(bytes[at])) > bytes.size() - at) return at;
+    }
+    return bytes.size();
 }
 
 void AppendUnitForm(char16_t unit, std::string* form) { AppendUtf8(unit, form); }

@@ -34,6 +34,11 @@ struct ProfileUnits {
 };
 void DecodeProfileUnits(std::string_view bytes, size_t markLength, ProfileEncoding encoding, ProfileUnits* units);
 
+// Where the bytes of a UTF-8 text (from start) end in a sequence that the
+// text ends too soon for, which reads as one U+FFFD however it goes on:
+// bytes.size() when there is none.
+size_t BrokenUtf8Tail(std::string_view bytes, size_t start);
+
 // One code unit appended in the parser's form.
 void AppendUnitForm(char16_t unit, std::string* form);
 // ANSI text in the parser's form, and back (unit by unit, through the best
