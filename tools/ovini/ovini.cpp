@@ -201,30 +201,21 @@ static bool SplitCall(const std::string& line, std::vector<std::string>* fields)
             continue;
         }
         if (++i == line.size()) return false;
-        switch (line[i]) {
-        case '\\':
-            fields->back() += '\\';
-            break;
-        case 't':
-            fields->back() += '\t';
-            break;
-        case 'r':
-            fields->back() += '\r';
-            break;
-        case 'n':
-            fields->back() += '\n';
-            break;
-        case 'x': {
+        if (line[i] == 'x') {
             const int high = i + 2 < line.size() ? HexDigit(line[i + 1]) : -1;
             const int low = high >= 0 ? HexDigit(line[i + 2]) : -1;
             if (low < 0) return false;
             fields->back() += static_cast<char>(high * 16 + low);
             i += 2;
-            break;
+            continue;
         }
-        default:
-            return false;
-        }
+        // An escape's letter, then the byte it stands for.
+        static const char kEscapes[] = "\\\\t\tr\rn\n";
+        size_t at = 0;
+        while (kEscapes[at] != '\0' && kEscapes[at] != line[i])
+            at += 2;
+        if (kEscapes[at] == '\0') return false;
+        fields->back() += kEscapes[at + 1];
     }
     return true;
 }
