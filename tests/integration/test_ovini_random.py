@@ -50,7 +50,7 @@ from pathlib import Path
 import harness
 import wine_prefix
 
-DEFAULT_FILES = 3000
+DEFAULT_FILES = 5000
 CHUNK = 400
 SIZES = (1, 2, 3, 4, 5, 6, 8, 10, 16, 32, 260, 300, 525)
 BLANKS = " \t\x0b\x0c\x1a"
@@ -332,10 +332,12 @@ class Runner:
         self.native = native
         self.wine = wine
         self.runs = 0
+        self.calls = {native.name: 0, wine.name: 0}
 
     def batch(self, target, named_calls):
         """named_calls: (file name, call) pairs. Returns each call's output."""
         self.runs += 1
+        self.calls[target.name] += len(named_calls)
         calls_file = target.scratch / f"calls-{self.runs}.txt"
         lines = ["\t".join([call[0], name] + [escape(part) for part in call[1:]]) for name, call in named_calls]
         calls_file.write_text("".join(line + "\n" for line in lines))
@@ -562,14 +564,13 @@ def main():
     native.begin()
     wine.begin()
     runner = Runner(native, wine)
-    calls = disagreements = 0
+    disagreements = 0
     excluded = {}
     shown = 0
     try:
         for start in range(0, len(numbers), CHUNK):
             cases = [make_case(seed, number) for number in numbers[start:start + CHUNK]]
             for case, failure, skipped in judge_all(runner, cases):
-                calls += len(case.calls)
                 for kind in skipped:
                     excluded[kind] = excluded.get(kind, 0) + 1
                 if failure is None:
@@ -587,8 +588,9 @@ def main():
         native.end()
         wine.end()
     seconds = time.monotonic() - started
-    print(f"\nseed {seed}: {len(numbers)} files, {calls} calls, {disagreements} files disagreeing, "
-          f"excluded {excluded or 'nothing'}, {seconds:.1f} s, {runner.runs} ovini runs")
+    print(f"\nseed {seed}: {len(numbers)} files, {runner.calls[native.name]} calls natively and "
+          f"{runner.calls[wine.name]} under Wine in {runner.runs} ovini runs, {seconds:.1f} s: "
+          f"{disagreements} files disagreeing, excluded {excluded or 'nothing'}")
     return 1 if disagreements else 0
 
 
