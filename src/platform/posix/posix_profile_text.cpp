@@ -46,7 +46,12 @@ std::string_view Trim(std::string_view text)
 // parsed. (Wine; Windows not established.)
 std::string_view CutAtNul(std::string_view text) { return text.substr(0, text.find('\0')); }
 
-std::string_view NameOrValue(std::string_view text) { return CutAtNul(Trim(text)); }
+// hasNul: the line holds a NUL somewhere (most hold none).
+std::string_view NameOrValue(std::string_view text, bool hasNul)
+{
+    text = Trim(text);
+    return hasNul ? CutAtNul(text) : text;
+}
 
 std::string_view RemoveOuterQuotes(std::string_view text)
 {
@@ -67,14 +72,15 @@ void Interpret(std::string_view lineText, ProfileLine* line)
         line->Kind = LineKind::Blank;
         return;
     }
+    const bool hasNul = text.find('\0') != std::string_view::npos;
     // A header's name runs to the line's last ']': "[a]]" is "a]", and text
     // after the last ']' is ignored. "[Setup" without ']' is not a header;
     // blanks inside the brackets do not count: "[ Setup ]" is "Setup".
     // (Wine; Windows not established for a second ']'.)
-    const size_t close = text.rfind(']');
-    if (text.front() == '[' && close != std::string_view::npos) {
+    const size_t close = text.front() == '[' ? text.rfind(']') : std::string_view::npos;
+    if (close != std::string_view::npos) {
         line->Kind = LineKind::Header;
-        line->Name = NameOrValue(text.substr(1, close - 1));
+        line->Name = NameOrValue(text.substr(1, close - 1), hasNul);
         return;
     }
     // The text after the first '=' is the value. A line without '=' is a key
@@ -84,12 +90,12 @@ void Interpret(std::string_view lineText, ProfileLine* line)
     const size_t equals = text.find('=');
     if (equals == std::string_view::npos) {
         line->Kind = LineKind::Other;
-        line->Name = CutAtNul(text);
+        line->Name = hasNul ? CutAtNul(text) : text;
         return;
     }
     line->Kind = LineKind::Entry;
-    line->Name = NameOrValue(text.substr(0, equals));
-    line->Value = NameOrValue(text.substr(equals + 1));
+    line->Name = NameOrValue(text.substr(0, equals), hasNul);
+    line->Value = NameOrValue(text.substr(equals + 1), hasNul);
     line->BareEquals = equals == 0;
 }
 

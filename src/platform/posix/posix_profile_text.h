@@ -31,9 +31,9 @@ struct ProfileLine {
     size_t TextEnd;         // offset of its line break (the text's end)
     size_t End;             // offset after its line break; TextEnd for a last line without one
     ProfileLineKind Kind;   // what the text is
+    bool BareEquals;        // an Entry with nothing but blanks before its '='
     std::string_view Name;  // header or key name, or for Other the text: blanks trimmed, then cut at a NUL
     std::string_view Value; // for Entry: the text after the first '=', likewise
-    bool BareEquals;        // an Entry with nothing but blanks before its '='
 };
 
 // A file's bytes split into lines. The views of an ANSI file's lines point
