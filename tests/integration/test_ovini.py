@@ -280,6 +280,22 @@ class OviniComparisonTest(unittest.TestCase):
                 reads = [(b"get", b"ovini-written.ini") + call[2:] for call in calls[2:]]
                 self.assertEqual(self.batch(self.wine, reads), native[2:])
 
+    def test_every_utf16_unit_reads_as_the_code_page_converts_it(self):
+        # Values holding every UTF-16 code unit but the line breaks, blanks,
+        # quotes and NUL, 256 to a key: each comes back in Windows-1252 as
+        # the real functions convert it (the page's own characters, its best
+        # fits, '?' for the rest and for each half of a surrogate pair).
+        special = {0x00, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x1A, 0x20, 0x22, 0x27}
+        units = [unit for unit in range(0x10000) if unit not in special]
+        lines = ["[U]"] + [f"k{start}=<" + "".join(chr(unit) for unit in units[start:start + 256]) + ">"
+                           for start in range(0, len(units), 256)]
+        self.seed(FILE, b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le", "surrogatepass"))
+        calls = [(b"get", FILE.encode(), b"U", f"k{start}".encode(), b"", b"1000")
+                 for start in range(0, len(units), 256)]
+        native = self.batch(self.native, calls)
+        self.assertEqual(len(native), len(calls))
+        self.assertEqual(native, self.batch(self.wine, calls))
+
     # -- Deletes in a missing file -------------------------------------------------
 
     def test_delete_in_missing_file_returns_1_and_creates_nothing(self):
