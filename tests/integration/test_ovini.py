@@ -16,6 +16,7 @@ Linux layer follows:
   stray files), so both targets are held to creating nothing.
 """
 
+import argparse
 import sys
 import unittest
 from pathlib import Path
@@ -276,8 +277,11 @@ class OviniComparisonTest(unittest.TestCase):
 
 
 def main():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--target", choices=tuple(harness.FLAVOURS), default="windows32")
+    options, rest = parser.parse_known_args()
     native = harness.make_target("native")
-    wine = harness.make_target("windows")
+    wine = harness.make_target(options.target)
     reason = wine.unavailable()
     if reason:
         harness.skip_or_fail(reason)
@@ -287,7 +291,7 @@ def main():
         sys.exit(1)
     OviniComparisonTest.native = native
     OviniComparisonTest.wine = wine
-    program = unittest.main(exit=False, verbosity=2)
+    program = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2)
     sys.exit(0 if program.result.wasSuccessful() else 1)
 
 

@@ -3,7 +3,7 @@ launcher beside it (the stand-in engine scripted), and prints the error
 report the launcher leaves: a compiler-style line, or JSON that gives every
 key's bytes back.
 
-Run with --target native or --target windows (under Wine).
+Run with --target native, windows32 or windows64 (the Windows flavours, under Wine).
 """
 
 import json

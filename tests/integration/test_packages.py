@@ -3,7 +3,9 @@ unpacked in a temporary folder, and its programs run from there: the
 launcher with the stand-in copied beside it, the launcher alone (which must
 not find the stand-in the package carries), and ovrun.
 
-Run with --target native (the tar.gz) or --target windows (the zip, under Wine).
+Run with --target native (the tar.gz) or a Windows flavour (the zip, under
+Wine): windows32 is the product's package; windows64's is built by this test
+alone, to run the same programs where Wine cannot run 32-bit ones.
 """
 
 import argparse
@@ -167,14 +169,14 @@ class PackageTest(sessions.SessionTestCase):
 
 def main():
     parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--target", choices=("native", "windows"), default="native")
+    parser.add_argument("--target", choices=harness.TARGETS, default="native")
     options, rest = parser.parse_known_args()
     target = harness.make_target(options.target)
     reason = target.unavailable()
     if reason:
         harness.skip_or_fail(reason)
     PackageTest.build_dir = target.build_dir
-    PackageTest.package = newest_package(build_package(target.build_dir), SUFFIX[options.target])
+    PackageTest.package = newest_package(build_package(target.build_dir), SUFFIX[target.name])
     PackageTest.target = target
     program = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2)
     sys.exit(0 if program.result.wasSuccessful() else 1)
