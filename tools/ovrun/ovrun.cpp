@@ -14,7 +14,9 @@
 #include "arguments.h"
 #include "console_text.h"
 #include "host.h"
+#include "paths.h"
 #include "platform.h"
+#include "replay.h"
 #include "report.h"
 
 namespace {
@@ -87,26 +89,6 @@ void RestoreTraceSetting(const TraceSetting& before)
         OsWritePrivateProfileString(kTraceSection, before.SectionHadKeys ? kTraceKey : nullptr, nullptr, kSettingsFile);
 }
 
-bool IsAbsolute(const std::string& path)
-{
-    if (!path.empty() && (path[0] == '/' || (kBackslashIsSeparator && path[0] == '\\'))) return true;
-    return kBackslashIsSeparator && path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-}
-
-std::string DirectoryOf(const std::string& path)
-{
-    const size_t end = path.find_last_of(kBackslashIsSeparator ? "/\\" : "/");
-    if (end == std::string::npos) return ".";
-    return WithoutTrailingSeparators(path.substr(0, end + 1), kBackslashIsSeparator);
-}
-
-std::string JoinPath(const std::string& directory, const char* name)
-{
-    const char separator = kBackslashIsSeparator ? '\\' : '/';
-    if (!directory.empty() && (directory.back() == separator || directory.back() == '/')) return directory + name;
-    return directory + separator + name;
-}
-
 // DIR made absolute; empty, after saying why, when it is not a directory.
 std::string ExistingDirectory(const std::string& given, const char* what)
 {
@@ -116,14 +98,6 @@ std::string ExistingDirectory(const std::string& given, const char* what)
         return "";
     }
     return WithoutTrailingSeparators(absolute, kBackslashIsSeparator);
-}
-
-std::string OwnDirectory()
-{
-    char path[4096];
-    const uint32_t length = OsGetModuleFileName(OsGetModuleHandle(nullptr), path, sizeof path);
-    if (length == 0 || length + 1 >= sizeof path) return "";
-    return DirectoryOf(std::string(path, length));
 }
 
 std::string SettingsFileWhere()
@@ -253,6 +227,20 @@ int Run(const RunOptions& options)
 int main(int argc, char** argv)
 {
     PrepareOutput();
+    if (argc >= 2 && std::string(argv[1]) == "replay") {
+        replay::ReplayOptions options;
+        std::string error;
+        if (!replay::ParseReplayArguments(argc - 2, argv + 2, &options, &error)) {
+            Fail(kBadInput, error);
+            WriteText(stderr, replay::ReplayUsageText());
+            return replay::kWrongUsage;
+        }
+        if (options.Help) {
+            WriteText(stdout, replay::ReplayUsageText());
+            return replay::kAllPassed;
+        }
+        return replay::RunReplays(options);
+    }
     RunOptions options;
     std::string error;
     if (!ParseArguments(argc, argv, &options, &error)) {

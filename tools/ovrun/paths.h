@@ -1,0 +1,12 @@
+// Path names as ovrun spells them on its target.
+#pragma once
+
+#include <string>
+
+bool IsAbsolute(const std::string& path);
+// The directory part of path ("." when it has none), without trailing separators.
+std::string DirectoryOf(const std::string& path);
+// directory and name with one separator between them.
+std::string JoinPath(const std::string& directory, const char* name);
+// The directory of ovrun's own program; empty when it cannot be had.
+std::string OwnDirectory();
