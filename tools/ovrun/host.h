@@ -20,6 +20,8 @@ std::string AbsolutePath(const std::string& path);
 std::string CurrentDirectoryPath();
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
+// True when path can be appended to, or created; nothing is left behind.
+bool CanAppendTo(const std::string& path);
 // Where a settings file named without a directory lives, for messages.
 std::string WindowsDirectoryPath();
 // Why the Windows directory as this environment sets it cannot be used (on

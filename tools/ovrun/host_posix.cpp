@@ -48,6 +48,18 @@ bool IsRegularFile(const std::string& path)
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+bool CanAppendTo(const std::string& path)
+{
+    int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (file >= 0) return close(file) == 0;
+    if (errno != ENOENT) return false;
+    file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (file < 0) return false;
+    close(file);
+    unlink(path.c_str());
+    return true;
+}
+
 std::string WindowsDirectoryPath() { return WindowsDirectory(); }
 
 std::string WindowsDirectoryProblem()

@@ -26,6 +26,8 @@ const char kTestSection[] = "TEST";
 const char kEditorMarker[] = "EDITEUR";
 const char kTraceSection[] = "OVTST552";
 const char kTraceKey[] = "TRACE";
+const char kProductSection[] = "Orvane55";
+const char kCommandLineKey[] = "LIGNEDECOMMANDE";
 // Returned for a key that is not there; no settings value holds this byte.
 const char kAbsent[] = "\n";
 
@@ -104,6 +106,15 @@ std::string SettingsFileWhere()
 {
     const std::string directory = WindowsDirectoryPath();
     return directory.empty() ? kSettingsFile : JoinPath(directory, kSettingsFile);
+}
+
+// WIN.INI's LIGNEDECOMMANDE is published only while a test runs: a launcher
+// that was ended, or ended before its exit sequence, may have left it.
+void WithdrawCommandLine()
+{
+    char value[8];
+    OsGetProfileString(kProductSection, kCommandLineKey, kAbsent, value, sizeof value);
+    if (std::string(value) != kAbsent) OsWriteProfileString(kProductSection, kCommandLineKey, nullptr);
 }
 
 // The launcher's end as one message when it did not carry out the request,
@@ -186,6 +197,9 @@ int Run(const RunOptions& options)
         if (here.empty()) return Fail(kBadInput, "the current directory cannot be named");
         traceFile = JoinPath(here, traceFile.c_str());
     }
+    // The launcher would only tell the engine, which a script never sees.
+    if (!traceFile.empty() && !CanAppendTo(traceFile))
+        return Fail(kBadInput, "cannot create or append to the trace file " + traceFile);
 
     const std::string commandLine = LauncherCommandLine(launcher);
     if (!WriteRequest(commandLine, executableDirectory, testDirectory, options))
@@ -208,6 +222,7 @@ int Run(const RunOptions& options)
     const bool leftRequest = ReadSetting("COMMANDE") == kEditorMarker;
     if (leftRequest) WriteSetting("COMMANDE", nullptr);
     const std::string failure = WhatWentWrong(end, leftRequest, options.TimeoutSeconds);
+    if (!failure.empty()) WithdrawCommandLine();
     const int status = failure.empty() ? kNoError : Fail(kLauncherFailed, failure);
 
     ErrorReport report;
