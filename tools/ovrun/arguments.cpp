@@ -132,6 +132,7 @@ const char* UsageText()
     return "usage: ovrun window DIR [--program] [OPTIONS]\n"
            "       ovrun project DIR [OPTIONS]\n"
            "       ovrun console [DIR] [OPTIONS]\n"
+           "       ovrun replay TRACE|FOLDER... [OPTIONS]   (see ovrun replay --help)\n"
            "Asks the launcher for a test as the editor does and prints its error report.\n"
            "  --program          run the window test as a program\n"
            "  --json             print the report as one JSON object\n"
