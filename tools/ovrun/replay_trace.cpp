@@ -418,31 +418,19 @@ bool Unquote(const std::string& line, size_t* at, std::string* text)
         }
         if (i >= line.size()) return false;
         const char escape = line[i++];
-        switch (escape) {
-        case 'n':
-            out += '\n';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case '0':
-            out += '\0';
-            break;
-        case 'x': {
+        if (escape == 'x') {
+            // One or two hex digits, as the stand-in reads them.
             int value = i < line.size() ? HexDigit(line[i]) : -1;
             if (value < 0) return false;
             ++i;
             if (i < line.size() && HexDigit(line[i]) >= 0) value = value * 16 + HexDigit(line[i++]);
             out += static_cast<char>(value);
-            break;
+            continue;
         }
-        default:
-            out += escape;
-            break;
-        }
+        // Each named escape, then its byte ("0" is followed by the array's NUL).
+        static const char kNamed[] = "n\nr\rt\t0";
+        const char* named = escape != '\0' ? std::strchr(kNamed, escape) : nullptr;
+        out += named != nullptr && (named - kNamed) % 2 == 0 ? named[1] : escape;
     }
     return false;
 }
