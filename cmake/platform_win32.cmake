@@ -1,6 +1,6 @@
 # The Windows target: a 32-bit GUI program whose runtime is linked
 # statically, so that it imports only Windows system libraries.
-add_library(ovplatform STATIC src/platform/win32/win32_platform.cpp src/platform/win32/win32_global_memory.cpp)
+add_library(ovplatform STATIC src/platform/win32/win32_platform.cpp)
 target_include_directories(ovplatform PUBLIC src/platform ${OV_PLATFORM_DIR})
 
 set(OV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)

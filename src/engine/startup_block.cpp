@@ -154,7 +154,7 @@ void* BuildStartupBlock()
 
 void* AllocGlobalBlock(uint32_t size, uint32_t flags)
 {
-    GlobalHandle memory = OsGlobalAlloc(flags, size);
+    GlobalMemoryHandle memory = OsGlobalAlloc(flags, size);
     if (memory == nullptr) return nullptr;
     void* address = OsGlobalLock(memory);
     if (address == nullptr) {
@@ -167,7 +167,7 @@ void* AllocGlobalBlock(uint32_t size, uint32_t flags)
 void FreeGlobalBlock(void* address)
 {
     if (address == nullptr) return;
-    GlobalHandle memory = OsGlobalHandle(address);
+    GlobalMemoryHandle memory = OsGlobalHandle(address);
     if (memory == nullptr) return;
     if (OsGlobalUnlock(memory) == 0) OsGlobalFree(memory);
 }

@@ -133,7 +133,7 @@ TEST_F(PlatformTest, LibrarySearchFallsBackToTheSystemAndCanBeMadeToFail)
 
 TEST_F(PlatformTest, GlobalMemoryCountsLocksAndRefusesForeignHandles)
 {
-    GlobalHandle memory = OsGlobalAlloc(kGhnd, 64);
+    GlobalMemoryHandle memory = OsGlobalAlloc(kGhnd, 64);
     ASSERT_NE(memory, nullptr);
     auto* bytes = static_cast<unsigned char*>(OsGlobalLock(memory));
     ASSERT_NE(bytes, nullptr);
@@ -150,12 +150,12 @@ TEST_F(PlatformTest, GlobalMemoryCountsLocksAndRefusesForeignHandles)
     EXPECT_EQ(OsGlobalLock(memory), nullptr);
     EXPECT_EQ(OsGlobalHandle(bytes), nullptr);
     EXPECT_EQ(OsGlobalFree(memory), memory) << "freeing twice fails";
-    const GlobalHandle foreign = reinterpret_cast<GlobalHandle>(&local);
+    const GlobalMemoryHandle foreign = reinterpret_cast<GlobalMemoryHandle>(&local);
     EXPECT_EQ(OsGlobalFree(foreign), foreign);
     EXPECT_EQ(OsGlobalUnlock(foreign), 0);
 
     FailStepAt(kFaultGlobalAlloc, 2);
-    GlobalHandle first = OsGlobalAlloc(kGhnd, 8);
+    GlobalMemoryHandle first = OsGlobalAlloc(kGhnd, 8);
     EXPECT_NE(first, nullptr);
     EXPECT_EQ(OsGlobalAlloc(kGhnd, 8), nullptr);
     EXPECT_EQ(OsGlobalFree(first), nullptr);
