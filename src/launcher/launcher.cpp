@@ -72,8 +72,7 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
     // Shared by the four 300-byte reads.
     char work[kWorkBufferSize];
     ReadSetting(kTestSection, kCommandLineKey, "", work, kWorkBufferSize);
-    const int32_t published = OsWriteProfileString(kProductSection, kCommandLineKey, work);
-    if (SessionTrace.Active) TraceSettingsWrite("WIN.INI", kProductSection, kCommandLineKey, work, published);
+    WriteWinIniSetting(kProductSection, kCommandLineKey, work);
 
     WindowHandle window =
         OsCreateWindowEx(0, kClassName, kClassName, kWsPopup, -10, -10, 10, 10, nullptr, nullptr, instance, nullptr);
@@ -117,8 +116,7 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
 
     WriteSetting(kTestSection, "COMMANDE", "");
     OsDestroyWindow(window);
-    const int32_t withdrawn = OsWriteProfileString(kProductSection, kCommandLineKey, nullptr);
-    if (SessionTrace.Active) TraceSettingsWrite("WIN.INI", kProductSection, kCommandLineKey, nullptr, withdrawn);
+    WriteWinIniSetting(kProductSection, kCommandLineKey, nullptr);
     OsFreeEnvironmentStrings(environment);
     EndSessionTrace();
     return 0;
@@ -134,6 +132,6 @@ void ResetProcessStateForTests()
     std::memset(&CommandResult, 0, sizeof CommandResult);
     std::memset(&EngineState, 0, sizeof EngineState);
     std::memset(&SessionTrace, 0, sizeof SessionTrace);
-    SettingsWriteTrace = nullptr;
+    TraceHooks = nullptr;
     ResetModeStateForTests();
 }
