@@ -1,6 +1,8 @@
 // Reads and writes of the settings file.
 #include "common/settings.h"
 
+#include <cstring>
+
 #include "common/launch_context.h"
 #include "common/text.h"
 #include "common/trace_hooks.h"
@@ -45,3 +47,5 @@ int32_t WriteWinIniSetting(const char* section, const char* key, const char* val
     if (TraceHooks != nullptr) TraceHooks->SettingWritten("WIN.INI", section, key, value, result);
     return result;
 }
+
+void ResetSettingsForTests() { std::memset(SettingsFileName, 0, sizeof SettingsFileName); }

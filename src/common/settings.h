@@ -23,3 +23,6 @@ int32_t WriteWinIniSetting(const char* section, const char* key, const char* val
 
 // Reads section/key of the settings file into buffer (cut to size-1 bytes).
 uint32_t ReadSetting(const char* section, const char* key, const char* defaultText, char* buffer, uint32_t size);
+
+// Empties SettingsFileName, as at process start. For tests only.
+void ResetSettingsForTests();

@@ -168,3 +168,9 @@ void ResetCommandResult()
     CommandResult.ExtraText[0] = '\0';
     CommandResult.ExtraValue = 0;
 }
+
+void ResetCommandChannelForTests()
+{
+    std::memset(&CommandRecord, 0, sizeof CommandRecord);
+    std::memset(&CommandResult, 0, sizeof CommandResult);
+}

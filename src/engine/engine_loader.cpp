@@ -1,6 +1,8 @@
 // Loading, starting and stopping the engine library.
 #include "engine/engine_loader.h"
 
+#include <cstring>
+
 #include "common/trace_hooks.h"
 #include "engine/startup_block.h"
 
@@ -71,3 +73,5 @@ void StopEngine()
     if (EngineState.Library != nullptr) OsFreeLibrary(EngineState.Library);
     EngineState.Library = nullptr;
 }
+
+void ResetEngineLoaderForTests() { std::memset(&EngineState, 0, sizeof EngineState); }

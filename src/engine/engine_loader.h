@@ -33,3 +33,6 @@ const char* ResolveEntryPoints(ModuleHandle library);
 int32_t StartEngine(CommandRecordBytes* record);
 // Ends the instance and releases the library; nothing when not started.
 void StopEngine();
+
+// Zeroes EngineState, as at process start. For tests only.
+void ResetEngineLoaderForTests();

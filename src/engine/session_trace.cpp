@@ -326,3 +326,12 @@ const TraceHookTable kSessionTraceHooks = {
     TraceEngineLoaded,   TraceEngineStarting,  TraceEngineStarted,  TraceEngineStopping,
     TraceCommandSending, TraceCommandAnswered, TraceCommandRefused, TraceSettingWritten,
 };
+
+void ResetSessionTraceForTests()
+{
+    std::memset(&SessionTrace, 0, sizeof SessionTrace);
+    TraceHooks = nullptr;
+    std::memset(Description, 0, sizeof Description);
+    CallStart = 0;
+    ResetTraceLineForTests();
+}

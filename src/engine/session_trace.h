@@ -29,3 +29,7 @@ extern const TraceHookTable kSessionTraceHooks;
 void StartSessionTrace();
 // Writes the closing comment, closes the trace file and clears TraceHooks.
 void EndSessionTrace();
+
+// Closes nothing and forgets the trace: SessionTrace, TraceHooks and the
+// line being built as at process start. For tests only.
+void ResetSessionTraceForTests();

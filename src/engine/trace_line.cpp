@@ -88,3 +88,9 @@ void TraceWriteLine(AppendFileHandle file, bool ending)
     LineLength = 0;
     LineCut = false;
 }
+
+void ResetTraceLineForTests()
+{
+    LineLength = 0;
+    LineCut = false;
+}

@@ -127,11 +127,10 @@ void ResetProcessStateForTests()
     std::memset(&LaunchContext, 0, sizeof LaunchContext);
     std::memset(ErrorWindowName, 0, sizeof ErrorWindowName);
     std::memset(ErrorObjectName, 0, sizeof ErrorObjectName);
-    std::memset(SettingsFileName, 0, sizeof SettingsFileName);
-    std::memset(&CommandRecord, 0, sizeof CommandRecord);
-    std::memset(&CommandResult, 0, sizeof CommandResult);
-    std::memset(&EngineState, 0, sizeof EngineState);
-    std::memset(&SessionTrace, 0, sizeof SessionTrace);
-    TraceHooks = nullptr;
-    ResetModeStateForTests();
+    ResetSettingsForTests();
+    ResetCommandChannelForTests();
+    ResetEngineLoaderForTests();
+    ResetSessionTraceForTests();
+    ResetConsoleForTests();
+    ResetErrorHandoffForTests();
 }

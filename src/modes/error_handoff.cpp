@@ -125,7 +125,7 @@ void ErrorHandoff(char* errorWindowName, char* errorObjectName, int16_t* errorOb
     WriteIntegerSetting(kSection, "TYPEOBJET", *errorObjectType);
 }
 
-void ResetHandoffStateForTests()
+void ResetErrorHandoffForTests()
 {
     std::memset(ErrorDescription, 0, sizeof ErrorDescription);
     ErrorLine = 0;

@@ -31,8 +31,7 @@ void MakeDirectoryCurrent(const char* path);
 // Tests that drive letter: holds a disk, without a system dialog.
 int16_t ProbeDrive(char driveLetter);
 
-// Zeroes the modes' process-wide texts, the error handoff's included. For
-// tests only.
-void ResetModeStateForTests();
-// Zeroes the error handoff's process-wide texts. For tests only.
-void ResetHandoffStateForTests();
+// Zero the console's and the error handoff's process-wide texts, as at
+// process start. For tests only.
+void ResetConsoleForTests();
+void ResetErrorHandoffForTests();

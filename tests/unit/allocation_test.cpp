@@ -109,7 +109,6 @@ TEST(CommandChannelMemory, TracedCommandsAllocateNothing)
     SendTenThousandCommands();
     EXPECT_EQ(0, allocations.load());
     EXPECT_NE(std::string::npos, trace.find("\"OUVRE,/home/user/project/_OV_GO.OVW /RE 9999\" => key=\"RET\""));
-    SessionTrace = SessionTraceRecord();
-    TraceHooks = nullptr;
+    ResetSessionTraceForTests();
     EngineState.Started = 0;
 }
