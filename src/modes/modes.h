@@ -17,12 +17,6 @@ void ReportUnhandledKey(const char* keyName);
 // Asks whether to edit the source and, on a yes in a launcher the editor
 // started, writes the error's place into section TEST of the settings file.
 void ErrorHandoff(char* errorWindowName, char* errorObjectName, int16_t* errorObjectType);
-// Takes the next field of the text at *cursor in place: null when no text is
-// left; otherwise the separator found becomes a terminator and the cursor
-// moves past it, or the cursor moves to the end of the text.
-char* SplitField(char** cursor, char separator);
-// Replaces every byte equal to from by to, in place.
-void ReplaceChar(char* text, char from, char to);
 
 // The console's 16-bit code of a key name; 0 for any name not 1 to 3 long.
 uint16_t ComputeKeyCode(const char* keyName);
