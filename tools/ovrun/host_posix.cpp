@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "posix_windows_directory.h"
+#include "platform.h"
 
 extern char** environ;
 
@@ -42,15 +42,15 @@ bool IsRegularFile(const std::string& path)
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::string WindowsDirectoryPath() { return WindowsDirectory(); }
-
 std::string WindowsDirectoryProblem()
 {
     const char* windir = std::getenv("WINDIR");
-    if (windir != nullptr && windir[0] == '\0')
-        return "WINDIR is set but empty, which the launcher takes as unset (it would use " + WindowsDirectory() +
-               "); set WINDIR to the Windows directory, or unset it";
-    return "";
+    if (windir == nullptr || windir[0] != '\0') return "";
+    // The layer takes an empty WINDIR as unset: this is the folder it uses.
+    char used[4096];
+    if (OsGetWindowsDirectory(used, sizeof used) == 0) used[0] = '\0';
+    return std::string("WINDIR is set but empty, which the launcher takes as unset (it would use ") + used +
+           "); set WINDIR to the Windows directory, or unset it";
 }
 
 namespace {
