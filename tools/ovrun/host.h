@@ -16,11 +16,9 @@ std::string AbsolutePath(const std::string& path);
 std::string CurrentDirectoryPath();
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
-// Where a settings file named without a directory lives, for messages.
-std::string WindowsDirectoryPath();
 // Why the Windows directory as this environment sets it cannot be used (on
-// Linux, WINDIR set but empty, which the launcher would take for unset);
-// empty when it can.
+// Linux, WINDIR set but empty, which the launcher would take for unset, or
+// naming no directory, which the launcher would create); empty when it can.
 std::string WindowsDirectoryProblem();
 
 struct LauncherEnd {

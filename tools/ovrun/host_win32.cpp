@@ -47,14 +47,6 @@ bool IsRegularFile(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::string WindowsDirectoryPath()
-{
-    char buffer[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) return "";
-    return std::string(buffer, length);
-}
-
 std::string WindowsDirectoryProblem() { return ""; }
 
 // Ctrl+C reaches every process of the console; ovrun waits on for the

@@ -126,10 +126,12 @@ std::string OwnDirectory()
     return DirectoryOf(std::string(path, length));
 }
 
+// Where a settings file named without a directory lives, for messages.
 std::string SettingsFileWhere()
 {
-    const std::string directory = WindowsDirectoryPath();
-    return directory.empty() ? kSettingsFile : JoinPath(directory, kSettingsFile);
+    char directory[4096];
+    if (OsGetWindowsDirectory(directory, sizeof directory) == 0) return kSettingsFile;
+    return JoinPath(directory, kSettingsFile);
 }
 
 // The launcher's end as one message when it did not carry out the request,
