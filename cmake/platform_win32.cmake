@@ -12,7 +12,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   add_link_options(${OV_LOW_IMAGE_OPTIONS})
 endif()
 
-add_library(ovplatform STATIC src/platform/win32/win32_platform.cpp src/platform/win32/win32_global_memory.cpp)
+add_library(ovplatform STATIC src/platform/win32/win32_platform.cpp)
 target_include_directories(ovplatform PUBLIC src/platform ${OV_PLATFORM_DIR})
 
 set(OV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)

@@ -95,8 +95,7 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
     // Shared by the four 300-byte reads.
     char work[kWorkBufferSize];
     ReadSetting(kTestSection, kCommandLineKey, "", work, kWorkBufferSize);
-    const int32_t published = OsWriteProfileString(kProductSection, kCommandLineKey, work);
-    if (SessionTrace.Active) TraceSettingsWrite("WIN.INI", kProductSection, kCommandLineKey, work, published);
+    WriteWinIniSetting(kProductSection, kCommandLineKey, work);
 
     WindowHandle window =
         OsCreateWindowEx(0, kClassName, kClassName, kWsPopup, -10, -10, 10, 10, nullptr, nullptr, instance, nullptr);
@@ -140,8 +139,7 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
 
     WriteSetting(kTestSection, "COMMANDE", "");
     OsDestroyWindow(window);
-    const int32_t withdrawn = OsWriteProfileString(kProductSection, kCommandLineKey, nullptr);
-    if (SessionTrace.Active) TraceSettingsWrite("WIN.INI", kProductSection, kCommandLineKey, nullptr, withdrawn);
+    WriteWinIniSetting(kProductSection, kCommandLineKey, nullptr);
     OsFreeEnvironmentStrings(environment);
     EndSessionTrace();
     return 0;
@@ -152,11 +150,10 @@ void ResetProcessStateForTests()
     std::memset(&LaunchContext, 0, sizeof LaunchContext);
     std::memset(ErrorWindowName, 0, sizeof ErrorWindowName);
     std::memset(ErrorObjectName, 0, sizeof ErrorObjectName);
-    std::memset(SettingsFileName, 0, sizeof SettingsFileName);
-    std::memset(&CommandRecord, 0, sizeof CommandRecord);
-    std::memset(&CommandResult, 0, sizeof CommandResult);
-    std::memset(&EngineState, 0, sizeof EngineState);
-    std::memset(&SessionTrace, 0, sizeof SessionTrace);
-    SettingsWriteTrace = nullptr;
-    ResetModeStateForTests();
+    ResetSettingsForTests();
+    ResetCommandChannelForTests();
+    ResetEngineLoaderForTests();
+    ResetSessionTraceForTests();
+    ResetConsoleForTests();
+    ResetErrorHandoffForTests();
 }

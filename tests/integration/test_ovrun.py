@@ -373,7 +373,7 @@ class OvrunTest(sessions.SessionTestCase):
                 self.assert_refused(result, session, message)
                 self.assertIsNone(self.target.read_settings())
 
-    def test_windir_set_but_empty_is_refused(self):
+    def test_windir_set_but_empty_or_missing_is_refused(self):
         if self.target.name == "windows":
             self.skipTest("WINDIR names the Windows directory on Linux only")
         home = self.target.scratch / "home"
@@ -382,6 +382,12 @@ class OvrunTest(sessions.SessionTestCase):
         self.assert_refused(result, session, b"WINDIR is set but empty")
         self.assertIn(str(home / ".config" / "orvane").encode(), result.stderr)
         self.assertFalse(home.exists())
+        # A mistyped one: the launcher would create it and find no request there.
+        mistyped = self.target.scratch / "no-such-windir"
+        result, session = self.ovrun(["window", self.project_dir()], FAILING_WINDOW,
+                                     environment={"WINDIR": str(mistyped)})
+        self.assert_refused(result, session, b"WINDIR names no directory (" + str(mistyped).encode() + b")")
+        self.assertFalse(mistyped.exists())
 
     def test_settings_file_that_cannot_be_written(self):
         # A folder where the settings file should be: no write can succeed,

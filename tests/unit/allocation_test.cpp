@@ -80,7 +80,7 @@ static void SendTenThousandCommands()
 {
     replyKind = 0;
     EngineState.Started = 1;
-    EngineState.OVCALLC = reinterpret_cast<ProcAddress>(&AnswerAtOnce);
+    EngineState.OVCALLC = &AnswerAtOnce;
     SendCommand("WARM,%s,%d", "up", 1);
     allocations = 0;
     counting = true;
@@ -106,10 +106,10 @@ TEST(CommandChannelMemory, TracedCommandsAllocateNothing)
     uint32_t existing = 0;
     char last = 0;
     SessionTrace.File = OsOpenAppendFile("trace.txt", &existing, &last);
-    SessionTrace.Active = 1;
+    TraceHooks = &kSessionTraceHooks;
     SendTenThousandCommands();
     EXPECT_EQ(0, allocations.load());
     EXPECT_NE(std::string::npos, trace.find("\"OUVRE,/home/user/project/_OV_GO.OVW /RE 9999\" => key=\"RET\""));
-    SessionTrace = SessionTraceRecord();
+    ResetSessionTraceForTests();
     EngineState.Started = 0;
 }

@@ -22,11 +22,9 @@ bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // True when path can be appended to, or created; nothing is left behind.
 bool CanAppendTo(const std::string& path);
-// Where a settings file named without a directory lives, for messages.
-std::string WindowsDirectoryPath();
 // Why the Windows directory as this environment sets it cannot be used (on
-// Linux, WINDIR set but empty, which the launcher would take for unset);
-// empty when it can.
+// Linux, WINDIR set but empty, which the launcher would take for unset, or
+// naming no directory, which the launcher would create); empty when it can.
 std::string WindowsDirectoryProblem();
 
 struct LauncherEnd {

@@ -18,7 +18,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "posix_windows_directory.h"
+#include "platform.h"
 
 extern char** environ;
 
@@ -60,14 +60,24 @@ bool CanAppendTo(const std::string& path)
     return true;
 }
 
-std::string WindowsDirectoryPath() { return WindowsDirectory(); }
-
+// A WINDIR set but empty or naming no directory is most often a variable that
+// went wrong on its way: the launcher would use another folder, or create
+// this one, and run the test without its settings.
 std::string WindowsDirectoryProblem()
 {
     const char* windir = std::getenv("WINDIR");
-    if (windir != nullptr && windir[0] == '\0')
-        return "WINDIR is set but empty, which the launcher takes as unset (it would use " + WindowsDirectory() +
+    if (windir == nullptr) return "";
+    if (windir[0] == '\0') {
+        // The layer takes an empty WINDIR as unset: this is the folder it uses.
+        char used[4096];
+        if (OsGetWindowsDirectory(used, sizeof used) == 0) used[0] = '\0';
+        return std::string("WINDIR is set but empty, which the launcher takes as unset (it would use ") + used +
                "); set WINDIR to the Windows directory, or unset it";
+    }
+    if (!IsDirectory(windir))
+        return std::string("WINDIR names no directory (") + windir +
+               "), which the launcher would create, finding no settings in it; set WINDIR to the Windows "
+               "directory, or unset it";
     return "";
 }
 

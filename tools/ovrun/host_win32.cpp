@@ -63,14 +63,6 @@ bool CanAppendTo(const std::string& path)
     return true;
 }
 
-std::string WindowsDirectoryPath()
-{
-    char buffer[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) return "";
-    return std::string(buffer, length);
-}
-
 std::string WindowsDirectoryProblem() { return ""; }
 
 // Ctrl+C reaches every process of the console; ovrun waits on for the

@@ -102,9 +102,10 @@ std::string ExistingDirectory(const std::string& given, const char* what)
     return WithoutTrailingSeparators(absolute, kBackslashIsSeparator);
 }
 
+// Where a settings file named without a directory lives, for messages.
 std::string SettingsFileWhere()
 {
-    const std::string directory = WindowsDirectoryPath();
+    const std::string directory = WindowsDirectoryName();
     return directory.empty() ? kSettingsFile : JoinPath(directory, kSettingsFile);
 }
 

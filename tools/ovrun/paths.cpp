@@ -32,3 +32,10 @@ std::string OwnDirectory()
     if (length == 0 || length + 1 >= sizeof path) return "";
     return DirectoryOf(std::string(path, length));
 }
+
+std::string WindowsDirectoryName()
+{
+    char directory[4096];
+    const uint32_t length = OsGetWindowsDirectory(directory, sizeof directory);
+    return length == 0 || length >= sizeof directory ? "" : std::string(directory, length);
+}

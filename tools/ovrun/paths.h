@@ -10,3 +10,6 @@ std::string DirectoryOf(const std::string& path);
 std::string JoinPath(const std::string& directory, const char* name);
 // The directory of ovrun's own program; empty when it cannot be had.
 std::string OwnDirectory();
+// The Windows directory, where a settings file named without a directory
+// lives; empty when it cannot be had.
+std::string WindowsDirectoryName();

@@ -112,7 +112,7 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     folders.Test = JoinPath(folder, "test");
     folders.Exe = JoinPath(folder, "exe");
     folders.Separator = separator;
-    const std::string windows = kPrivateWindowsDirectory ? JoinPath(folder, "windows") : WindowsDirectoryPath();
+    const std::string windows = kPrivateWindowsDirectory ? JoinPath(folder, "windows") : WindowsDirectoryName();
     const std::string programPath = JoinPath(folders.Programs, kLauncherFileName);
     for (const std::string& made : {folder, folders.Programs, folders.Test, folders.Exe})
         if (!MakeFolder(made)) return "cannot make the scratch folder " + made;
