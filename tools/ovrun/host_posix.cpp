@@ -90,24 +90,49 @@ double SecondsNow()
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-// Waits for the child to end; with a limit, polls for it and kills it with
-// SIGKILL when the limit has passed. Returns waitpid's result.
-pid_t WaitForLauncher(pid_t child, long timeoutSeconds, int* status, bool* timedOut)
+volatile sig_atomic_t InterruptSeen = 0; // set by CatchInterrupts' handler
+
+// Waits for the child to end and fills end. With a limit, or watching for
+// interrupts, it polls, and kills the child with SIGKILL when the limit has
+// passed or an interrupt was seen.
+void WaitForChild(pid_t child, long timeoutSeconds, bool watchInterrupts, LauncherEnd* end)
 {
+    const bool polling = timeoutSeconds > 0 || watchInterrupts;
     const double deadline = SecondsNow() + static_cast<double>(timeoutSeconds);
+    bool killed = false;
+    int status = 0;
     for (;;) {
-        const pid_t waited = waitpid(child, status, timeoutSeconds > 0 ? WNOHANG : 0);
+        const pid_t waited = waitpid(child, &status, polling ? WNOHANG : 0);
         if (waited < 0 && errno == EINTR) continue;
-        if (waited != 0) return waited;
-        if (SecondsNow() >= deadline) {
-            kill(child, SIGKILL);
-            *timedOut = true;
-            timeoutSeconds = 0;
-            continue;
+        if (waited < 0) {
+            end->Exited = true;
+            end->Status = -1;
+            return;
         }
-        const timespec pause = {0, 10 * 1000 * 1000};
+        if (waited != 0) break;
+        const bool interrupted = watchInterrupts && InterruptSeen;
+        if (!killed && (interrupted || (timeoutSeconds > 0 && SecondsNow() >= deadline))) {
+            kill(child, SIGKILL);
+            end->TimedOut = !interrupted;
+            killed = true;
+        }
+        const timespec pause = {0, 5 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
+    end->Exited = WIFEXITED(status);
+    end->Status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+// The child gets the default actions of the signals ovrun ignores or catches.
+void DefaultSignals(posix_spawnattr_t* attributes, int first, int second)
+{
+    posix_spawnattr_init(attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, first);
+    sigaddset(&defaults, second);
+    posix_spawnattr_setsigdefault(attributes, &defaults);
+    posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF);
 }
 
 } // namespace
@@ -116,8 +141,7 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeou
 {
     LauncherEnd end;
     // As system() does: a Ctrl+C at the terminal ends the launcher, and ovrun
-    // lives on to tidy the request and say what happened. The launcher gets
-    // the default actions back.
+    // lives on to tidy the request and say what happened.
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     struct sigaction savedInterrupt, savedQuit;
@@ -125,14 +149,7 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeou
     sigaction(SIGQUIT, &ignore, &savedQuit);
 
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
+    DefaultSignals(&attributes, SIGINT, SIGQUIT);
     std::string argument0 = path;
     char* argv[] = {&argument0[0], nullptr};
     pid_t child = 0;
@@ -142,16 +159,7 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeou
         end.Failure = std::strerror(error);
     } else {
         end.Started = true;
-        int status = 0;
-        if (WaitForLauncher(child, timeoutSeconds, &status, &end.TimedOut) < 0) {
-            end.Status = -1;
-            end.Exited = true;
-        } else if (WIFEXITED(status)) {
-            end.Exited = true;
-            end.Status = WEXITSTATUS(status);
-        } else {
-            end.Status = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        }
+        WaitForChild(child, timeoutSeconds, false, &end);
     }
     sigaction(SIGINT, &savedInterrupt, nullptr);
     sigaction(SIGQUIT, &savedQuit, nullptr);
@@ -165,8 +173,6 @@ void PrepareOutput() {}
 const bool kPrivateWindowsDirectory = true;
 
 namespace {
-
-volatile sig_atomic_t InterruptSeen = 0;
 
 void NoteInterrupt(int) { InterruptSeen = 1; }
 
@@ -207,16 +213,8 @@ LauncherEnd RunProgram(const ProgramRun& run)
     posix_spawn_file_actions_addopen(&actions, 1, run.OutputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     posix_spawn_file_actions_addchdir_np(&actions, run.Directory.c_str());
-    // The launcher gets the default actions of the signals ovrun catches.
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
+    DefaultSignals(&attributes, SIGINT, SIGTERM);
     std::string argument0 = run.Path;
     char* argv[] = {&argument0[0], nullptr};
     pid_t child = 0;
@@ -228,27 +226,7 @@ LauncherEnd RunProgram(const ProgramRun& run)
         return end;
     }
     end.Started = true;
-    const double deadline = SecondsNow() + static_cast<double>(run.TimeoutSeconds);
-    bool killed = false;
-    int status = 0;
-    for (;;) {
-        const pid_t waited = waitpid(child, &status, WNOHANG);
-        if (waited < 0 && errno == EINTR) continue;
-        if (waited != 0) break;
-        if (!killed && (InterruptSeen || (run.TimeoutSeconds > 0 && SecondsNow() >= deadline))) {
-            end.TimedOut = !InterruptSeen;
-            kill(child, SIGKILL);
-            killed = true;
-        }
-        const timespec pause = {0, 5 * 1000 * 1000};
-        nanosleep(&pause, nullptr);
-    }
-    if (WIFEXITED(status)) {
-        end.Exited = true;
-        end.Status = WEXITSTATUS(status);
-    } else {
-        end.Status = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    }
+    WaitForChild(child, run.TimeoutSeconds, true, &end);
     return end;
 }
 

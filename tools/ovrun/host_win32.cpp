@@ -69,6 +69,43 @@ std::string WindowsDirectoryProblem() { return ""; }
 // launcher (a GUI program, which does not get it) to end.
 static BOOL WINAPI IgnoreInterrupt(DWORD) { return TRUE; }
 
+// A new job object holding the suspended process, so that ending the job
+// ends whatever the process starts too; null where none can be had (an
+// older Windows that refuses nested jobs).
+static HANDLE JobOf(HANDLE process)
+{
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job != nullptr && !AssignProcessToJobObject(job, process)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    return job;
+}
+
+// Waits for the process to end, for timeoutSeconds when that is not 0 and
+// until interrupt is set when there is one; a process still running then
+// is ended, with all its job. Fills end and closes the handles.
+static void WaitForProcess(PROCESS_INFORMATION& process, HANDLE job, long timeoutSeconds, HANDLE interrupt,
+                           LauncherEnd* end)
+{
+    HANDLE waited[2] = {process.hProcess, interrupt};
+    const DWORD limit = timeoutSeconds > 0 ? static_cast<DWORD>(timeoutSeconds) * 1000 : INFINITE;
+    const DWORD result = WaitForMultipleObjects(interrupt != nullptr ? 2 : 1, waited, FALSE, limit);
+    if (result != WAIT_OBJECT_0) {
+        end->TimedOut = result == WAIT_TIMEOUT;
+        if (job == nullptr || !TerminateJobObject(job, kTimedOutStatus))
+            TerminateProcess(process.hProcess, kTimedOutStatus);
+        WaitForSingleObject(process.hProcess, kEndingMilliseconds);
+    }
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    if (job != nullptr) CloseHandle(job);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    end->Exited = true;
+    end->Status = static_cast<int>(status);
+}
+
 // With a limit the launcher starts suspended and joins a job object before
 // it runs, so that ending the job ends whatever it started too (a message
 // box's process, a program of the test). Where the job cannot be had (an
@@ -91,30 +128,13 @@ LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine,
     }
     HANDLE job = nullptr;
     if (timeoutSeconds > 0) {
-        job = CreateJobObjectA(nullptr, nullptr);
-        if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess)) {
-            CloseHandle(job);
-            job = nullptr;
-        }
+        job = JobOf(process.hProcess);
         ResumeThread(process.hThread);
     }
     end.Started = true;
     SetConsoleCtrlHandler(IgnoreInterrupt, TRUE);
-    const DWORD limit = timeoutSeconds > 0 ? static_cast<DWORD>(timeoutSeconds) * 1000 : INFINITE;
-    if (WaitForSingleObject(process.hProcess, limit) == WAIT_TIMEOUT) {
-        end.TimedOut = true;
-        if (job == nullptr || !TerminateJobObject(job, kTimedOutStatus))
-            TerminateProcess(process.hProcess, kTimedOutStatus);
-        WaitForSingleObject(process.hProcess, kEndingMilliseconds);
-    }
+    WaitForProcess(process, job, timeoutSeconds, nullptr, &end);
     SetConsoleCtrlHandler(IgnoreInterrupt, FALSE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    if (job != nullptr) CloseHandle(job);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    end.Exited = true;
-    end.Status = static_cast<int>(status);
     return end;
 }
 
@@ -213,29 +233,10 @@ LauncherEnd RunProgram(const ProgramRun& run)
         end.Failure = "CreateProcess failed with error " + std::to_string(GetLastError());
         return end;
     }
-    HANDLE job = CreateJobObjectA(nullptr, nullptr);
-    if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess)) {
-        CloseHandle(job);
-        job = nullptr;
-    }
+    HANDLE job = JobOf(process.hProcess);
     ResumeThread(process.hThread);
     end.Started = true;
-    HANDLE waited[2] = {process.hProcess, InterruptEvent};
-    const DWORD limit = run.TimeoutSeconds > 0 ? static_cast<DWORD>(run.TimeoutSeconds) * 1000 : INFINITE;
-    const DWORD result = WaitForMultipleObjects(InterruptEvent != nullptr ? 2 : 1, waited, FALSE, limit);
-    if (result != WAIT_OBJECT_0) {
-        end.TimedOut = result == WAIT_TIMEOUT;
-        if (job == nullptr || !TerminateJobObject(job, kTimedOutStatus))
-            TerminateProcess(process.hProcess, kTimedOutStatus);
-        WaitForSingleObject(process.hProcess, kEndingMilliseconds);
-    }
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    if (job != nullptr) CloseHandle(job);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    end.Exited = true;
-    end.Status = static_cast<int>(status);
+    WaitForProcess(process, job, run.TimeoutSeconds, InterruptEvent, &end);
     return end;
 }
 
