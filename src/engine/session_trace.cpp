@@ -77,8 +77,10 @@ static void WriteRequestLine(const char* section, const char* key)
     WriteLine();
 }
 
-static void WriteHeader(uint32_t existingSize)
+static void WriteHeader(uint32_t existingSize, char lastByte)
 {
+    // A run whose engine never returned ends in the middle of its last line.
+    if (existingSize > 0 && lastByte != '\n') WriteLine();
     if (existingSize > 0) CommentLine("======== the next run ========");
     TraceAppendFormat("# OVTST552 %s, %s %u-bit", kVersionText, kPathSeparator == '\\' ? "Windows" : "Linux",
                       static_cast<unsigned>(sizeof(void*) * 8));
@@ -93,6 +95,20 @@ static void WriteHeader(uint32_t existingSize)
     for (const char* key : kRequestKeys)
         WriteRequestLine("TEST", key);
     WriteRequestLine("Orvane55", "LANGUAGE");
+    // The components that are set, as each start of the engine reads them
+    // into its start-up block: a replay needs them too.
+    char value[kComponentValueCapacity];
+    for (int index = 0; index < kComponentKeyCount; ++index) {
+        char key[16];
+        FormatText(key, sizeof key, "COMPOSANTE_%d", index);
+        ReadSetting("COMPOSANTE", key, "", value, sizeof value);
+        if (value[0] == '\0') continue;
+        TraceAppendFormat("# [COMPOSANTE] %s=", key);
+        TraceAppendQuoted(value);
+        WriteLine();
+    }
+    // Everything the launcher reads before its first command is above.
+    CommentLine("end of the settings read");
 }
 
 void StartSessionTrace()
@@ -101,16 +117,17 @@ void StartSessionTrace()
     const uint32_t length = ReadSetting(kTraceSection, kTraceKey, "", value, sizeof value);
     if (value[0] == '\0') return;
     uint32_t existingSize = 0;
+    char lastByte = 0;
     // A value that filled the buffer may have been cut: never open a file it does not name.
     if (length + 1 < sizeof value && ResolveTracePath(value))
-        SessionTrace.File = OsOpenAppendFile(SessionTrace.Path, &existingSize);
+        SessionTrace.File = OsOpenAppendFile(SessionTrace.Path, &existingSize, &lastByte);
     if (SessionTrace.File == nullptr) {
         if (SessionTrace.Path[0] == '\0') CopyText(SessionTrace.Path, value);
         SessionTrace.OpenFailed = 1;
         return;
     }
     TraceHooks = &kSessionTraceHooks;
-    WriteHeader(existingSize);
+    WriteHeader(existingSize, lastByte);
 }
 
 void EndSessionTrace()

@@ -129,8 +129,9 @@ typedef struct OsAppendFile* AppendFileHandle;
 uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size);
 // Opens path for writing at its end, creating it when missing (on Linux
 // with mode 0600: readable and writable by its owner alone). *existingSize
-// gets the bytes it held already. Null when it cannot be opened.
-AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize);
+// gets the bytes it held already and *lastByte the last of them ('\n' when
+// it cannot be read, 0 when there is none). Null when it cannot be opened.
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize, char* lastByte);
 // Writes the bytes at the file's end, handed to the system before it
 // returns, so they stay even when the process dies next. Nonzero when all
 // were written.

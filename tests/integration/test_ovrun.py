@@ -335,6 +335,8 @@ class OvrunTest(sessions.SessionTestCase):
         self.assertGreaterEqual(elapsed, 2)
         self.assertLess(elapsed, 2 + slack)
         self.assertNotIn("COMMANDE", dict(self.settings_keys()))
+        # The command line was published while the test ran, and no longer.
+        self.assertNotIn(b"LIGNEDECOMMANDE", self.target.read_win_ini() or b"")
         if self.target.name == "native":
             self.assertEqual(session.events()[-1], self.window_command())
 
@@ -363,7 +365,9 @@ class OvrunTest(sessions.SessionTestCase):
                 (["project", "project", "--exe-dir", missing], None, b"is not a directory"),
                 (["window", "project"], self.stage(launcher=False), b"no launcher beside ovrun"),
                 (["window", "project", "--launcher", missing], None, b"no launcher at"),
-                (["window", "project", "--launcher", self.project_dir()], None, b"no launcher at")):
+                (["window", "project", "--launcher", self.project_dir()], None, b"no launcher at"),
+                (["window", "project", "--trace", self.target.join_text(missing, "t.txt")], None,
+                 b"cannot create or append to the trace file")):
             with self.subTest(arguments=arguments):
                 result, session = self.ovrun(arguments, FAILING_WINDOW, folder=folder)
                 self.assert_refused(result, session, message)

@@ -496,12 +496,13 @@ uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
 }
 
 // The handle is the file's bytes in state.appendFiles, which a map keeps in place.
-AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize)
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize, char* lastByte)
 {
     Log(std::string("OpenAppendFile ") + path);
     if (state.unopenableFiles.count(path) != 0) return nullptr;
     std::string& bytes = state.appendFiles[path];
     *existingSize = static_cast<uint32_t>(bytes.size());
+    *lastByte = bytes.empty() ? '\0' : bytes.back();
     return reinterpret_cast<AppendFileHandle>(&bytes);
 }
 

@@ -104,7 +104,8 @@ TEST(CommandChannelMemory, TracedCommandsAllocateNothing)
     std::string& trace = fake::state.appendFiles["trace.txt"];
     trace.reserve(4 << 20);
     uint32_t existing = 0;
-    SessionTrace.File = OsOpenAppendFile("trace.txt", &existing);
+    char last = 0;
+    SessionTrace.File = OsOpenAppendFile("trace.txt", &existing, &last);
     TraceHooks = &kSessionTraceHooks;
     SendTenThousandCommands();
     EXPECT_EQ(0, allocations.load());

@@ -201,7 +201,8 @@ TEST_F(TraceTest, TracedRepliesReplayToTheSameDecodedReply)
         fake::Reset();
         state.appendFiles[kTracePath];
         uint32_t existing = 0;
-        SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing);
+        char last = 0;
+        SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing, &last);
         TraceHooks = &kSessionTraceHooks;
         EngineState.Started = 1;
         ResolveEntryPoints(OsLoadLibrary("OV553KRN.DLL"));
@@ -274,12 +275,22 @@ TEST_F(TraceTest, ALaterRunAppendsAfterASeparator)
     ASSERT_EQ(first, both.substr(0, first.size()));
     EXPECT_EQ("# ======== the next run ========\n# OVTST552 ", both.substr(first.size(), 44));
     EXPECT_EQ("# the launcher ends", Lines(both).back());
+
+    // A run whose engine never returned ended in the middle of a line: the
+    // next run still begins on a line of its own.
+    const std::string cut = first + "\"ECRAN,SAISIE\" =>";
+    state.appendFiles[kTracePath] = cut;
+    ResetProcessStateForTests();
+    RunLauncher();
+    EXPECT_EQ(cut + "\n# ======== the next run ========\n# OVTST552 ",
+              state.appendFiles[kTracePath].substr(0, cut.size() + 45));
 }
 
 TEST_F(TraceTest, AFieldThatWouldNotFitIsCutAndMarked)
 {
     uint32_t existing = 0;
-    SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing);
+    char last = 0;
+    SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing, &last);
     TraceHooks = &kSessionTraceHooks;
     // Every byte escaped to four: far beyond one line.
     for (const size_t size : {kTraceLineSize / 4 - 40, kTraceLineSize / 4, kTraceLineSize}) {
@@ -299,7 +310,8 @@ TEST_F(TraceTest, AFieldThatWouldNotFitIsCutAndMarked)
 TEST_F(TraceTest, ASectionsDeletionIsRecordedWithoutAKey)
 {
     uint32_t existing = 0;
-    SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing);
+    char last = 0;
+    SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing, &last);
     TraceHooks = &kSessionTraceHooks;
     CopyText(SettingsFileName, "Orvane.ini");
     fake::SetProfile("Orvane.ini", "OLD", "K", "v");

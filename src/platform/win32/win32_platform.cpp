@@ -168,15 +168,28 @@ uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
     return length < size ? length : 0;
 }
 
-AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize)
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize, char* lastByte)
 {
     // Append access without write access: every write goes to the end, even
-    // when another process appends too.
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // when another process appends too. Read access only for the last byte:
+    // a file that allows appending alone will do.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES, share, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool readable = file != INVALID_HANDLE_VALUE;
+    if (!readable)
+        file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     const DWORD size = GetFileSize(file, nullptr);
     *existingSize = size == INVALID_FILE_SIZE ? 0 : size;
+    *lastByte = 0;
+    if (*existingSize > 0) {
+        OVERLAPPED at = {};
+        at.Offset = *existingSize - 1;
+        DWORD read = 0;
+        if (!readable || !ReadFile(file, lastByte, 1, &read, &at) || read != 1) *lastByte = '\n';
+    }
     return Convert<AppendFileHandle>(file);
 }
 
