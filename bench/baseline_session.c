@@ -70,6 +70,16 @@ static void Send(const char* text)
 
 static int Is(const char* name) { return strcmp(key, name) == 0; }
 
+/* "OV55", the variant, the module's code, ".DLL", without the terminator. */
+static unsigned char* PutName(unsigned char* at, char variant, const char* code)
+{
+    memcpy(at, "OV55", 4);
+    at[4] = (unsigned char)variant;
+    memcpy(at + 5, code, 3);
+    memcpy(at + 8, ".DLL", 4);
+    return at + 12;
+}
+
 /* The launcher's block without components: the signature, 5000, the body
    length, one entry per module (flags, the two file names, id, group), the
    end byte. */
@@ -90,9 +100,9 @@ static void FillBlock(unsigned char* block)
     block[7] = 5000 >> 8;
     for (i = 0; i < 18; ++i) {
         *at++ = (unsigned char)((modules[i].group > 0 ? 1 : 0) | (modules[i].group == 2 ? 2 : 0));
-        if (modules[i].variant1) at += sprintf((char*)at, "OV551%s.DLL", modules[i].code);
+        if (modules[i].variant1) at = PutName(at, '1', modules[i].code);
         *at++ = 0;
-        if (modules[i].variant3) at += sprintf((char*)at, "OV553%s.DLL", modules[i].code);
+        if (modules[i].variant3) at = PutName(at, '3', modules[i].code);
         *at++ = 0;
         *at++ = (unsigned char)modules[i].id;
         *at++ = 0;

@@ -72,7 +72,7 @@ void UseAnsweringEngine(const ReplyShape& shape)
 {
     currentShape = &shape;
     EngineState.Started = 1;
-    EngineState.OVCALLC = reinterpret_cast<ProcAddress>(&AnswerAtOnce);
+    EngineState.OVCALLC = &AnswerAtOnce;
 }
 
 // The least work: the same engine, reached through a pointer the compiler

@@ -28,9 +28,13 @@ are medians of the runs. Output: a table, and with --json the figures.
 
 --callgrind counts instructions instead (native only): one run of each
 program of each measurement under valgrind's callgrind, the whole process
-from the dynamic loader on, the stand-in engine included in both programs
-alike. A screen's cost is the window test's count less the start's,
-divided by the screens.
+from the dynamic loader on, once with the stand-in engine (included in both
+programs alike) and once with the do-nothing engine (bench/null_engine.c),
+whose entry points return at once, so that what is counted is the programs'
+own work. With the do-nothing engine the start is a whole run whose replies
+are all empty: the window opens, no key comes back, the programs stop the
+engine and exit. A screen's cost is the window test's count less the
+start's, divided by the screens.
 """
 
 import argparse
@@ -130,19 +134,22 @@ class Target:
 class NativeTarget(Target):
     name = "native"
 
-    def __init__(self, scratch, build):
+    def __init__(self, scratch, build, engine=None):
+        """engine: the engine library to run with; the stand-in by default."""
         super().__init__(scratch)
         self.windows_dir = scratch / "windows"
         self.windows_dir.mkdir()
-        for name in ("ovtst552", ENGINE, "baseline_session"):
+        for name in ("ovtst552", "baseline_session"):
             shutil.copy2(build / name, self.stage / name)
+        shutil.copy2(engine or build / ENGINE, self.stage / ENGINE)
 
     def path_text(self, path):
         return str(path)
 
     def environment(self):
         environment = dict(os.environ, WINDIR=str(self.windows_dir))
-        for name in ("OV_STANDIN_SCRIPT", "OV_STANDIN_TRANSCRIPT", "OV_STANDIN_MAX_CALLS", "OV_STANDIN_MODE"):
+        for name in ("OV_STANDIN_SCRIPT", "OV_STANDIN_TRANSCRIPT", "OV_STANDIN_MAX_CALLS", "OV_STANDIN_MODE",
+                     "OV_NULL_ENGINE_SCREENS"):
             environment.pop(name, None)
         return environment
 
@@ -302,22 +309,29 @@ def count_instructions(target, argv, variables, expected_status, label):
     return int(found.group(1)), int(found.group(1)) - instructions_in(profile, ENGINE)
 
 
-def callgrind_target(target, screens):
-    script = target.scratch / "script.txt"
-    script.write_text(window_script(screens), encoding="cp1252")
-    window = {"OV_STANDIN_SCRIPT": target.path_text(script), "OV_STANDIN_MAX_CALLS": str(10 * screens + 100)}
-    start = {"OV_STANDIN_MODE": "quiet", "OV_STANDIN_MAX_CALLS": "1"}
+def callgrind_target(target, screens, null_engine=False):
+    """Instructions of each program; with null_engine, the target runs the
+    do-nothing engine, whose start is a whole run that ends normally."""
+    if null_engine:
+        window = {"OV_NULL_ENGINE_SCREENS": str(screens)}
+        start, start_status = {}, 0
+    else:
+        script = target.scratch / "script.txt"
+        script.write_text(window_script(screens), encoding="cp1252")
+        window = {"OV_STANDIN_SCRIPT": target.path_text(script), "OV_STANDIN_MAX_CALLS": str(10 * screens + 100)}
+        start, start_status = {"OV_STANDIN_MODE": "quiet", "OV_STANDIN_MAX_CALLS": "1"}, 3
     programs = {"launcher": target.launcher(), **target.baselines()}
     counts = {}
     for label, argv in programs.items():
-        start_all, start_own = count_instructions(target, argv, start, 3, f"start {label}")
+        start_all, start_own = count_instructions(target, argv, start, start_status, f"start {label}")
         window_all, window_own = count_instructions(target, argv, window, 0, f"window {label}")
         counts[label] = {
             "start": start_all, "window": window_all, "screen": (window_all - start_all) / screens,
             "start_without_engine": start_own, "window_without_engine": window_own,
             "screen_without_engine": (window_own - start_own) / screens,
         }
-    return {"target": target.name, "screens": screens, "instructions": counts}
+    return {"target": target.name, "engine": "do-nothing" if null_engine else "stand-in", "screens": screens,
+            "instructions": counts}
 
 
 def print_instructions(result):
@@ -325,7 +339,7 @@ def print_instructions(result):
     least = counts["baseline"]
     window = f"{result['screens']} screens"
     for suffix, title in (("", "the whole process"), ("_without_engine", "outside the engine library")):
-        print(f"Instructions, {title}:")
+        print(f"Instructions with the {result['engine']} engine, {title}:")
         print(f"{'program':21} {'start and exit':>15} {'ratio':>6} {window:>15} "
               f"{'ratio':>6} {'per screen':>11} {'ratio':>6}")
         for label, count in counts.items():
@@ -392,13 +406,22 @@ def main():
     Target.padding = arguments.settings_padding
 
     if arguments.callgrind:
+        build = arguments.native_build.resolve()
+        null_engine = build / "null-engine" / ENGINE
+        if not null_engine.is_file():
+            raise SystemExit(f"no do-nothing engine at {null_engine}: build the target ovnullengine")
+        results = []
         with tempfile.TemporaryDirectory(prefix="ovbench-") as scratch:
-            native = Path(scratch) / "native"
-            native.mkdir()
-            result = callgrind_target(NativeTarget(native, arguments.native_build.resolve()), arguments.screens)
-        print_instructions(result)
+            for folder, engine in (("standin", None), ("null", null_engine)):
+                directory = Path(scratch) / folder
+                directory.mkdir()
+                results.append(callgrind_target(NativeTarget(directory, build, engine), arguments.screens,
+                                                null_engine=engine is not None))
+        for result in results:
+            print_instructions(result)
+            print()
         if arguments.json:
-            arguments.json.write_text(json.dumps(result, indent=2) + "\n")
+            arguments.json.write_text(json.dumps(results, indent=2) + "\n")
         return 0
 
     results = []

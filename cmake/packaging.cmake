@@ -8,6 +8,7 @@
 #   OVTST552.EXE                bin/ovtst552
 #   ovini.exe, ovrun.exe        bin/ovini, bin/ovrun
 #   README.md                   share/doc/orvane/README.md
+#   docs/*                      share/doc/orvane/docs/*
 #   standin/OV553KRN.DLL        lib/orvane/standin/OV553KRN.DLL
 #   standin/README.md           share/doc/orvane/standin/README.md
 include(GNUInstallDirs)
@@ -19,7 +20,7 @@ if(WIN32)
   set(OV_INSTALL_DOC_DIR .)
   set(OV_INSTALL_STANDIN_DIR standin)
   set(OV_INSTALL_STANDIN_DOC_DIR standin)
-  set(OV_PACKAGE_SYSTEM windows-i686)
+  set(OV_PACKAGE_SYSTEM windows-${CMAKE_SYSTEM_PROCESSOR})
   set(CPACK_GENERATOR ZIP)
 else()
   set(OV_INSTALL_PROGRAM_DIR ${CMAKE_INSTALL_BINDIR})
@@ -32,6 +33,10 @@ endif()
 
 install(TARGETS ovtst552 ovini ovrun RUNTIME DESTINATION ${OV_INSTALL_PROGRAM_DIR})
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${OV_INSTALL_DOC_DIR})
+# What the README links to, beside it as in the source tree.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/robustness.md ${CMAKE_SOURCE_DIR}/docs/performance.md
+              ${CMAKE_SOURCE_DIR}/docs/sample-trace.txt
+        DESTINATION ${OV_INSTALL_DOC_DIR}/docs)
 if(TARGET ovstandin)
   # The library file alone (installed as a target, so that --strip reaches
   # it): not the import library MinGW makes beside it.

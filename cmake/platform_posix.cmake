@@ -1,9 +1,5 @@
 # The Linux target: our own implementation of the platform procedures, one
-# file per service. Its headers are private to it; the Windows directory's
-# rule is a library of its own, which ovrun shares.
-add_library(ovwindowsdirectory STATIC src/platform/posix/shared/posix_windows_directory.cpp)
-target_include_directories(ovwindowsdirectory PUBLIC src/platform/posix/shared)
-
+# file per service. Its headers are private to it.
 add_library(ovplatform STATIC
   src/platform/posix/posix_append_file.cpp
   src/platform/posix/posix_clock.cpp
@@ -18,9 +14,10 @@ add_library(ovplatform STATIC
   src/platform/posix/posix_profile_file.cpp
   src/platform/posix/posix_profile_text.cpp
   src/platform/posix/posix_profile_unicode.cpp
-  src/platform/posix/posix_windows.cpp)
+  src/platform/posix/posix_windows.cpp
+  src/platform/posix/posix_windows_directory.cpp)
 target_include_directories(ovplatform PUBLIC src/platform ${OV_PLATFORM_DIR})
-target_link_libraries(ovplatform PUBLIC ovwindowsdirectory ${CMAKE_DL_LIBS})
+target_link_libraries(ovplatform PUBLIC ${CMAKE_DL_LIBS})
 
 # The shipped programs and the stand-in carry the C++ runtime, as on
 # Windows: a start then spends nothing on the dynamic loader relocating

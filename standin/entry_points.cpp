@@ -42,6 +42,8 @@ constexpr long kDefaultMaxCalls = 10000;
 constexpr int kLimitExitStatus = 3;
 // OV_STANDIN_STRICT=1: the first departure from the script ends the process.
 constexpr int kStrictExitStatus = 4;
+// A kind 5 text for which no memory below 4 GiB was found.
+constexpr int kNoLowMemoryExitStatus = 5;
 
 enum class Mode { Scripted, Interactive, Quiet };
 
@@ -291,7 +293,14 @@ int32_t STANDIN_CALL OVCALLC(void* record)
         reply = QuietReply(command);
         break;
     }
-    if (!WriteReply(reply, bytes)) Note("fault \"no memory below 4 GiB for the pointer text\"");
+    if (!WriteReply(reply, bytes)) {
+        // The record carries 32 bits of the address: a cut one would send
+        // the launcher to another place, so the run stops here instead.
+        Tell("fault \"no memory below 4 GiB for the pointer text\"", "in the reply to " + Quote(command));
+        Note("stopped exit=" + std::to_string(kNoLowMemoryExitStatus));
+        std::fflush(nullptr);
+        std::exit(kNoLowMemoryExitStatus);
+    }
     Note(DescribeReply(bytes));
     return 1;
 }

@@ -1,11 +1,13 @@
 // A bump allocator over pages below 4 GiB, and the list of what it handed out.
 #include "low_memory.h"
 
+#include <cstdint>
 #include <cstring>
 #include <map>
-#include <new>
 
-#if UINTPTR_MAX > 0xFFFFFFFFu
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
 #endif
 
@@ -14,6 +16,8 @@ namespace standin {
 namespace {
 
 constexpr size_t kPageBlockSize = 64 * 1024;
+constexpr uintptr_t kFirstHint = 0x10000000u;
+constexpr uintptr_t kLastHint = 0xF0000000u;
 
 struct LowArena {
     unsigned char* Next = nullptr;    // free space of the current page block
@@ -27,34 +31,52 @@ LowArena& Arena()
     return arena;
 }
 
-#if UINTPTR_MAX > 0xFFFFFFFFu
-bool IsLow(const void* address, size_t size) { return reinterpret_cast<uintptr_t>(address) + size <= 0x100000000u; }
+bool IsLow(const void* address, size_t size)
+{
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(address)) + size <= 0x100000000u;
+}
+
+#ifdef _WIN32
+// hint null: wherever the system likes (every address is low in a 32-bit
+// process, and Wine's 64-bit half often gives low ones too).
+void* MapAt(uintptr_t hint, size_t size)
+{
+    return VirtualAlloc(reinterpret_cast<void*>(hint), size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void Unmap(void* block, size_t) { VirtualFree(block, 0, MEM_RELEASE); }
+#else
+// MAP_32BIT gives the low 2 GiB on x86-64.
+void* MapAt(uintptr_t hint, size_t size)
+{
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+#ifdef MAP_32BIT
+    if (hint == 0) flags |= MAP_32BIT;
+#endif
+    void* block = mmap(reinterpret_cast<void*>(hint), size, PROT_READ | PROT_WRITE, flags, -1, 0);
+    return block == MAP_FAILED ? nullptr : block;
+}
+
+void Unmap(void* block, size_t size) { munmap(block, size); }
 #endif
 
 } // namespace
 
-#if UINTPTR_MAX > 0xFFFFFFFFu
-// MAP_32BIT gives the low 2 GiB on x86-64; elsewhere ask for addresses
-// below 4 GiB one hint after another and keep only a result that is low.
+// The system's own choice first; then addresses below 4 GiB one hint after
+// another, keeping only a result that is low.
 void* MapLowMemory(size_t size)
 {
-#ifdef MAP_32BIT
-    void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
-    if (block != MAP_FAILED && IsLow(block, size)) return block;
-    if (block != MAP_FAILED) munmap(block, size);
-#endif
-    for (uintptr_t hint = 0x10000000u; hint < 0xF0000000u; hint += 0x10000000u) {
-        void* block =
-            mmap(reinterpret_cast<void*>(hint), size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (block == MAP_FAILED) continue;
+    void* block = MapAt(0, size);
+    if (block != nullptr && IsLow(block, size)) return block;
+    if (block != nullptr) Unmap(block, size);
+    for (uintptr_t hint = kFirstHint; hint < kLastHint; hint += kFirstHint) {
+        block = MapAt(hint, size);
+        if (block == nullptr) continue;
         if (IsLow(block, size)) return block;
-        munmap(block, size);
+        Unmap(block, size);
     }
     return nullptr;
 }
-#else
-void* MapLowMemory(size_t size) { return new (std::nothrow) unsigned char[size]; }
-#endif
 
 uint32_t StoreLowText(const std::string& text)
 {

@@ -1,5 +1,5 @@
 // The launcher's settings file, Orvane.ini in the Windows directory, and the
-// two writes through which everything else changes it.
+// writes through which the launcher changes it and WIN.INI.
 #pragma once
 
 #include <cstddef>
@@ -17,11 +17,12 @@ int32_t WriteSetting(const char* section, const char* key, const char* value);
 // Writes the low 16 bits of value as a signed decimal text; never deletes.
 int32_t WriteIntegerSetting(const char* section, const char* key, int32_t value);
 
-// Called after every write of the settings file with its result, when set:
-// the session trace records the writes through it.
-typedef void (*SettingsWriteObserver)(const char* file, const char* section, const char* key, const char* value,
-                                      int32_t result);
-extern SettingsWriteObserver SettingsWriteTrace; // null unless a session is traced
+// Writes value under section/key of WIN.INI, an empty value as it is (a null
+// one deletes the key). Returns nonzero on success; a failure is not told.
+int32_t WriteWinIniSetting(const char* section, const char* key, const char* value);
 
 // Reads section/key of the settings file into buffer (cut to size-1 bytes).
 uint32_t ReadSetting(const char* section, const char* key, const char* defaultText, char* buffer, uint32_t size);
+
+// Empties SettingsFileName, as at process start. For tests only.
+void ResetSettingsForTests();

@@ -53,6 +53,27 @@ void UpperCaseAscii(char* text)
     }
 }
 
+void ReplaceChar(char* text, char from, char to)
+{
+    for (; *text != '\0'; ++text) {
+        if (*text == from) *text = to;
+    }
+}
+
+char* SplitField(char** cursor, char separator)
+{
+    char* field = *cursor;
+    if (*field == '\0') return nullptr;
+    char* end = std::strchr(field, separator);
+    if (end != nullptr) {
+        *end = '\0';
+        *cursor = end + 1;
+    } else {
+        *cursor = field + std::strlen(field);
+    }
+    return field;
+}
+
 int32_t ReadDecimal(const char* text)
 {
     // The white space that atoi skips: space, \t, \n, \v, \f, \r.

@@ -29,6 +29,13 @@ int FormatText(char* destination, size_t capacity, const char* format, ...) OV_P
 
 // Upper-cases the letters a to z in place; every other byte stays.
 void UpperCaseAscii(char* text);
+// Replaces every byte equal to from by to, in place.
+void ReplaceChar(char* text, char from, char to);
+
+// Takes the next field of the text at *cursor in place: null when no text is
+// left; otherwise the separator found becomes a terminator and the cursor
+// moves past it, or the cursor moves to the end of the text.
+char* SplitField(char** cursor, char separator);
 
 // Reads a decimal number the way atoi does: leading white space, an optional
 // sign, digits up to the first other byte, 0 without digits. A value beyond

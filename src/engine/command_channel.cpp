@@ -9,8 +9,8 @@
 
 #include "common/launch_context.h"
 #include "common/text.h"
+#include "common/trace_hooks.h"
 #include "engine/engine_loader.h"
-#include "engine/session_trace.h"
 
 CommandResultRecord CommandResult;
 
@@ -137,7 +137,7 @@ int32_t SendCommand(const char* format, ...)
     if (length > kMaxCommandLength) {
         // The refused command must leave no trace in CommandResult, so the
         // notice's own reply is not kept either.
-        if (SessionTrace.Active) TraceRefusedCommand(static_cast<int>(length));
+        if (TraceHooks != nullptr) TraceHooks->CommandRefused(static_cast<int>(length));
         const CommandResultRecord kept = CommandResult;
         SendCommand(LaunchContext.English ? kTooLongEnglish : kTooLongFrench, static_cast<int>(length));
         CommandResult = kept;
@@ -149,11 +149,9 @@ int32_t SendCommand(const char* format, ...)
     // A NUL that a %c put in the text ends the command.
     const size_t sent = std::strlen(text);
     std::memcpy(CommandRecord.Bytes, text, sent);
-    const auto entry = reinterpret_cast<CommandEntry>(EngineState.OVCALLC);
-    if (SessionTrace.Active)
-        TraceCommand(entry, text, sent);
-    else
-        entry(&CommandRecord);
+    if (TraceHooks != nullptr) TraceHooks->CommandSending(text, sent);
+    EngineState.OVCALLC(&CommandRecord);
+    if (TraceHooks != nullptr) TraceHooks->CommandAnswered(text, sent);
     DecodeReply();
     return 0;
 }
@@ -169,4 +167,10 @@ void ResetCommandResult()
     CommandResult.PointerResult = nullptr;
     CommandResult.ExtraText[0] = '\0';
     CommandResult.ExtraValue = 0;
+}
+
+void ResetCommandChannelForTests()
+{
+    std::memset(&CommandRecord, 0, sizeof CommandRecord);
+    std::memset(&CommandResult, 0, sizeof CommandResult);
 }

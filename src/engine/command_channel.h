@@ -40,3 +40,5 @@ int32_t SendCommand(const char* format, ...) OV_PRINTF_FORMAT(1, 2);
 int32_t EnsureEngineStarted();
 // Empties every field of CommandResult; after each start the engine accepted.
 void ResetCommandResult();
+// Zeroes the record and CommandResult, as at process start. For tests only.
+void ResetCommandChannelForTests();

@@ -1,17 +1,12 @@
 // Loading, starting and stopping the engine library.
 #include "engine/engine_loader.h"
 
-#include "engine/session_trace.h"
+#include <cstring>
+
+#include "common/trace_hooks.h"
 #include "engine/startup_block.h"
 
 EngineStateRecord EngineState;
-
-const EntryPointRow EntryTable[kEntryPointCount] = {
-    {kEntryPointNames[0], &EngineState.AffTexteLongC},
-    {kEntryPointNames[1], &EngineState.OV4InitInstance},
-    {kEntryPointNames[2], &EngineState.FinInstance},
-    {kEntryPointNames[3], &EngineState.OVCALLC},
-};
 
 // The one message that does not go through the engine: there is none.
 [[noreturn]] static void ReportEngineUnavailable()
@@ -23,11 +18,12 @@ const EntryPointRow EntryTable[kEntryPointCount] = {
 int32_t LoadEngine()
 {
     EngineState.Library = OsLoadLibrary(kEngineLibraryName);
-    if (SessionTrace.Active) TraceEngineLoad(EngineState.Library);
+    const char* missing = EngineState.Library != nullptr ? ResolveEntryPoints(EngineState.Library) : nullptr;
+    if (TraceHooks != nullptr) TraceHooks->EngineLoaded(EngineState.Library, missing);
     if (EngineState.Library == nullptr) ReportEngineUnavailable();
-    if (ResolveEntryPoints(EngineState.Library, EntryTable, kEntryPointCount) == 0) {
-        // An incomplete library is never called into: the rows after the
-        // missing name hold nothing of this load.
+    if (missing != nullptr) {
+        // An incomplete library is never called into: the entry points after
+        // the missing name hold nothing of this load.
         OsFreeLibrary(EngineState.Library);
         EngineState.Library = nullptr;
         ReportEngineUnavailable();
@@ -35,22 +31,35 @@ int32_t LoadEngine()
     return 1;
 }
 
-int32_t ResolveEntryPoints(ModuleHandle library, const EntryPointRow* table, int16_t count)
+// Stores the address of name in *entry, unless an earlier name is missing
+// already; when this one is, it becomes *missing.
+template <typename Entry>
+static void Resolve(ModuleHandle library, const char* name, Entry* entry, const char** missing)
 {
-    for (int16_t row = 0; row < count; ++row) {
-        ProcAddress address = OsGetProcAddress(library, table[row].Name);
-        if (address == nullptr) return 0;
-        *table[row].Place = address;
-    }
-    return 1;
+    if (*missing != nullptr) return;
+    const ProcAddress address = OsGetProcAddress(library, name);
+    if (address == nullptr)
+        *missing = name;
+    else
+        *entry = reinterpret_cast<Entry>(address);
+}
+
+const char* ResolveEntryPoints(ModuleHandle library)
+{
+    const char* missing = nullptr;
+    Resolve(library, "AffTexteLongC", &EngineState.AffTexteLongC, &missing);
+    Resolve(library, "OV4InitInstance", &EngineState.OV4InitInstance, &missing);
+    Resolve(library, "FinInstance", &EngineState.FinInstance, &missing);
+    Resolve(library, "OVCALLC", &EngineState.OVCALLC, &missing);
+    return missing;
 }
 
 int32_t StartEngine(CommandRecordBytes* record)
 {
     void* block = BuildStartupBlock();
-    auto initInstance = reinterpret_cast<InitInstanceEntry>(EngineState.OV4InitInstance);
-    int32_t accepted =
-        SessionTrace.Active ? TraceEngineStart(initInstance, record, block) : initInstance(record, block);
+    if (TraceHooks != nullptr) TraceHooks->EngineStarting(block);
+    const int32_t accepted = EngineState.OV4InitInstance(record, block);
+    if (TraceHooks != nullptr) TraceHooks->EngineStarted(accepted);
     if (block != nullptr) FreeGlobalBlock(block);
     return accepted;
 }
@@ -58,9 +67,11 @@ int32_t StartEngine(CommandRecordBytes* record)
 void StopEngine()
 {
     if (EngineState.Started == 0) return;
-    if (SessionTrace.Active) TraceEngineStop();
-    reinterpret_cast<FinInstanceEntry>(EngineState.FinInstance)(&CommandRecord);
+    if (TraceHooks != nullptr) TraceHooks->EngineStopping();
+    EngineState.FinInstance(&CommandRecord);
     EngineState.Started = 0;
     if (EngineState.Library != nullptr) OsFreeLibrary(EngineState.Library);
     EngineState.Library = nullptr;
 }
+
+void ResetEngineLoaderForTests() { std::memset(&EngineState, 0, sizeof EngineState); }

@@ -9,6 +9,8 @@
 #include "common/launch_context.h"
 #include "common/settings.h"
 #include "common/text.h"
+#include "engine/command_record.h"
+#include "engine/engine_library.h"
 #include "engine/startup_block.h"
 #include "engine/trace_line.h"
 
@@ -75,8 +77,10 @@ static void WriteRequestLine(const char* section, const char* key)
     WriteLine();
 }
 
-static void WriteHeader(uint32_t existingSize)
+static void WriteHeader(uint32_t existingSize, char lastByte)
 {
+    // A run whose engine never returned ends in the middle of its last line.
+    if (existingSize > 0 && lastByte != '\n') WriteLine();
     if (existingSize > 0) CommentLine("======== the next run ========");
     TraceAppendFormat("# OVTST552 %s, %s %u-bit", kVersionText, kPathSeparator == '\\' ? "Windows" : "Linux",
                       static_cast<unsigned>(sizeof(void*) * 8));
@@ -91,6 +95,20 @@ static void WriteHeader(uint32_t existingSize)
     for (const char* key : kRequestKeys)
         WriteRequestLine("TEST", key);
     WriteRequestLine("Orvane55", "LANGUAGE");
+    // The components that are set, as each start of the engine reads them
+    // into its start-up block: a replay needs them too.
+    char value[kComponentValueCapacity];
+    for (int index = 0; index < kComponentKeyCount; ++index) {
+        char key[16];
+        FormatText(key, sizeof key, "COMPOSANTE_%d", index);
+        ReadSetting("COMPOSANTE", key, "", value, sizeof value);
+        if (value[0] == '\0') continue;
+        TraceAppendFormat("# [COMPOSANTE] %s=", key);
+        TraceAppendQuoted(value);
+        WriteLine();
+    }
+    // Everything the launcher reads before its first command is above.
+    CommentLine("end of the settings read");
 }
 
 void StartSessionTrace()
@@ -99,27 +117,26 @@ void StartSessionTrace()
     const uint32_t length = ReadSetting(kTraceSection, kTraceKey, "", value, sizeof value);
     if (value[0] == '\0') return;
     uint32_t existingSize = 0;
+    char lastByte = 0;
     // A value that filled the buffer may have been cut: never open a file it does not name.
     if (length + 1 < sizeof value && ResolveTracePath(value))
-        SessionTrace.File = OsOpenAppendFile(SessionTrace.Path, &existingSize);
+        SessionTrace.File = OsOpenAppendFile(SessionTrace.Path, &existingSize, &lastByte);
     if (SessionTrace.File == nullptr) {
         if (SessionTrace.Path[0] == '\0') CopyText(SessionTrace.Path, value);
         SessionTrace.OpenFailed = 1;
         return;
     }
-    SessionTrace.Active = 1;
-    SettingsWriteTrace = TraceSettingsWrite;
-    WriteHeader(existingSize);
+    TraceHooks = &kSessionTraceHooks;
+    WriteHeader(existingSize, lastByte);
 }
 
 void EndSessionTrace()
 {
-    if (SessionTrace.Active == 0) return;
+    if (SessionTrace.File == nullptr) return;
     CommentLine("the launcher ends");
     OsCloseAppendFile(SessionTrace.File);
     SessionTrace.File = nullptr;
-    SessionTrace.Active = 0;
-    SettingsWriteTrace = nullptr;
+    TraceHooks = nullptr;
 }
 
 // Kind 8: the number of TextLength bytes, one separator, then a text that
@@ -215,34 +232,43 @@ static void AppendReply(const char* command, size_t commandLength)
     if (flags == 0) TraceAppend(" none");
 }
 
-void TraceCommand(CommandEntry entry, const char* text, size_t length)
+static bool IsEnvironmentCommand(const char* text, size_t length)
+{
+    const size_t prefix = sizeof kEnvironmentCommand - 1;
+    return length >= prefix && std::memcmp(text, kEnvironmentCommand, prefix) == 0;
+}
+
+static void TraceCommandSending(const char* text, size_t length)
 {
     // The ENVI address differs in every run: a prefix, and the text as a comment.
-    const size_t prefix = sizeof kEnvironmentCommand - 1;
-    const bool environment = length >= prefix && std::memcmp(text, kEnvironmentCommand, prefix) == 0;
-    TraceAppendQuoted(reinterpret_cast<const unsigned char*>(text), environment ? prefix : length);
+    const bool environment = IsEnvironmentCommand(text, length);
+    TraceAppendQuoted(reinterpret_cast<const unsigned char*>(text),
+                      environment ? sizeof kEnvironmentCommand - 1 : length);
     TraceAppend(environment ? "* =>" : " =>");
     // Written before the call, so a call that never returns still shows.
     WriteLine(false);
     CallStart = OsQueryPerformanceCounter();
-    entry(&CommandRecord);
+}
+
+static void TraceCommandAnswered(const char* text, size_t length)
+{
     AppendReply(text, length);
     AppendElapsed();
-    if (environment) {
+    if (IsEnvironmentCommand(text, length)) {
         TraceAppend(", sent ");
         TraceAppendQuoted(reinterpret_cast<const unsigned char*>(text), length);
     }
     WriteLine();
 }
 
-void TraceRefusedCommand(int length)
+static void TraceCommandRefused(int length)
 {
     TraceAppendFormat("# a command of %d characters, longer than %u, not sent", length,
                       static_cast<unsigned>(kMaxCommandLength));
     WriteLine();
 }
 
-void TraceEngineLoad(ModuleHandle library)
+static void TraceEngineLoaded(ModuleHandle library, const char* missingEntryPoint)
 {
     if (library == nullptr) {
         TraceAppendFormat("# %s could not be loaded", kEngineLibraryName);
@@ -255,15 +281,14 @@ void TraceEngineLoad(ModuleHandle library)
     TraceAppend("# loaded ");
     TraceAppendQuoted(path);
     WriteLine();
-    for (const char* name : kEntryPointNames) {
-        if (OsGetProcAddress(library, name) != nullptr) continue;
-        TraceAppendFormat("# entry point %s missing", name);
-        WriteLine();
-        break;
-    }
+    if (missingEntryPoint == nullptr) return;
+    TraceAppend("# entry point ");
+    TraceAppend(missingEntryPoint);
+    TraceAppend(" missing");
+    WriteLine();
 }
 
-int32_t TraceEngineStart(InitInstanceEntry entry, CommandRecordBytes* record, void* block)
+static void TraceEngineStarting(const void* block)
 {
     static const char kHex[] = "0123456789ABCDEF";
     if (block == nullptr) {
@@ -278,7 +303,10 @@ int32_t TraceEngineStart(InitInstanceEntry entry, CommandRecordBytes* record, vo
     }
     WriteLine();
     CallStart = OsQueryPerformanceCounter();
-    const int32_t result = entry(record, block);
+}
+
+static void TraceEngineStarted(int32_t result)
+{
     if (result == 1)
         TraceAppend("@start => accept");
     else if (result == 0)
@@ -287,22 +315,40 @@ int32_t TraceEngineStart(InitInstanceEntry entry, CommandRecordBytes* record, vo
         TraceAppendFormat("@start => result=%d", static_cast<int>(result));
     AppendElapsed();
     WriteLine();
-    return result;
 }
 
-void TraceEngineStop() { CommentLine("stop"); }
+static void TraceEngineStopping() { CommentLine("stop"); }
 
-void TraceSettingsWrite(const char* file, const char* section, const char* key, const char* value, int32_t result)
+static void TraceSettingWritten(const char* file, const char* section, const char* key, const char* value,
+                                int32_t result)
 {
-    const bool deletion = value == nullptr || value[0] == '\0';
+    const bool deletion = key == nullptr || value == nullptr || value[0] == '\0';
     TraceAppendFormat("# %s %.16s [", deletion ? "delete" : "write", file);
     TraceAppend(section);
-    TraceAppend("] ");
-    TraceAppend(key);
+    TraceAppend("]");
+    // A null key deletes the whole section.
+    if (key != nullptr) {
+        TraceAppend(" ");
+        TraceAppend(key);
+    }
     if (!deletion) {
         TraceAppend("=");
         TraceAppendQuoted(value);
     }
     TraceAppend(result != 0 ? ": done" : ": failed");
     WriteLine();
+}
+
+const TraceHookTable kSessionTraceHooks = {
+    TraceEngineLoaded,   TraceEngineStarting,  TraceEngineStarted,  TraceEngineStopping,
+    TraceCommandSending, TraceCommandAnswered, TraceCommandRefused, TraceSettingWritten,
+};
+
+void ResetSessionTraceForTests()
+{
+    std::memset(&SessionTrace, 0, sizeof SessionTrace);
+    TraceHooks = nullptr;
+    std::memset(Description, 0, sizeof Description);
+    CallStart = 0;
+    ResetTraceLineForTests();
 }

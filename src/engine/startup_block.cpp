@@ -1,7 +1,6 @@
 // The module table, the start-up block and its global memory.
 #include "engine/startup_block.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "common/settings.h"
@@ -54,6 +53,16 @@ static void Put16(unsigned char* at, uint16_t value)
     at[1] = static_cast<unsigned char>(value >> 8);
 }
 
+// Copies a text without its terminator; returns the bytes written. A loop:
+// the texts are a few bytes long.
+static size_t PutChars(unsigned char* at, const char* text)
+{
+    size_t length = 0;
+    for (; text[length] != '\0'; ++length)
+        at[length] = static_cast<unsigned char>(text[length]);
+    return length;
+}
+
 // Copies a text and its terminator; returns the bytes written.
 static size_t PutText(unsigned char* at, const char* text)
 {
@@ -64,15 +73,20 @@ static size_t PutText(unsigned char* at, const char* text)
 
 size_t ModuleFileName(const char* versionDigits, int32_t row, char variant, unsigned char* destination)
 {
-    char name[16];
-    FormatText(name, sizeof name, "OV%s%c%s.DLL", versionDigits, variant, ModuleTable[row].Code);
-    return PutText(destination, name);
+    // Pieced together rather than formatted: 34 names at every start.
+    unsigned char* at = destination;
+    at += PutChars(at, "OV");
+    at += PutChars(at, versionDigits);
+    *at++ = static_cast<unsigned char>(variant);
+    at += PutChars(at, ModuleTable[row].Code);
+    at += PutText(at, ".DLL");
+    return static_cast<size_t>(at - destination);
 }
 
 int32_t ReadComponentSetting(int index, char* buffer, char** text, char** numberText)
 {
-    char key[16];
-    FormatText(key, sizeof key, "COMPOSANTE_%d", index);
+    char key[] = "COMPOSANTE_0";
+    key[sizeof key - 2] = static_cast<char>('0' + index);
     // The engine's start reads the settings file, whose failed writes are
     // told through the engine: one of the two circles the design wants.
     ReadSetting("COMPOSANTE", key, "", buffer, kComponentValueCapacity);
@@ -154,7 +168,7 @@ void* BuildStartupBlock()
 
 void* AllocGlobalBlock(uint32_t size, uint32_t flags)
 {
-    GlobalHandle memory = OsGlobalAlloc(flags, size);
+    GlobalMemoryHandle memory = OsGlobalAlloc(flags, size);
     if (memory == nullptr) return nullptr;
     void* address = OsGlobalLock(memory);
     if (address == nullptr) {
@@ -167,7 +181,7 @@ void* AllocGlobalBlock(uint32_t size, uint32_t flags)
 void FreeGlobalBlock(void* address)
 {
     if (address == nullptr) return;
-    GlobalHandle memory = OsGlobalHandle(address);
+    GlobalMemoryHandle memory = OsGlobalHandle(address);
     if (memory == nullptr) return;
     if (OsGlobalUnlock(memory) == 0) OsGlobalFree(memory);
 }

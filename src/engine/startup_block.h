@@ -52,9 +52,10 @@ void CompactVersion(char* destination);
 // Writes "OV" + digits + variant + Code + ".DLL" and its terminator; returns
 // the bytes written, terminator included. Only for a variant the row has.
 size_t ModuleFileName(const char* versionDigits, int32_t row, char variant, unsigned char* destination);
-// Reads COMPOSANTE_<index> of section COMPOSANTE, upper-cased, and splits it
-// in place as name,text,number. Returns 1 with *text and *numberText inside
-// buffer when the value has at least two commas, 0 otherwise.
+// Reads COMPOSANTE_<index> (index 0 to 9) of section COMPOSANTE, upper-cased,
+// and splits it in place as name,text,number. Returns 1 with *text and
+// *numberText inside buffer when the value has at least two commas, 0
+// otherwise.
 int32_t ReadComponentSetting(int index, char* buffer, char** text, char** numberText);
 // Appends the component entries at *cursor, never past limit (where the end
 // byte goes): an entry that would not fit whole is left out. Moves the cursor

@@ -43,8 +43,6 @@ void TraceAppendFormat(const char* format, ...)
     TraceAppend(text, static_cast<size_t>(length) < sizeof text ? static_cast<size_t>(length) : sizeof text - 1);
 }
 
-// Between double quotes with the script's escapes: \" \\ \$ and \xHH for
-// every byte below 32 and from 127 up. Cut short, it is still closed.
 void TraceAppendQuoted(const unsigned char* bytes, size_t count)
 {
     static const char kHex[] = "0123456789ABCDEF";
@@ -79,7 +77,6 @@ void TraceAppendQuoted(const char* text)
     TraceAppendQuoted(reinterpret_cast<const unsigned char*>(text), text != nullptr ? std::strlen(text) : 0);
 }
 
-// Hands what was built to the file, the line end only when ending is set.
 void TraceWriteLine(AppendFileHandle file, bool ending)
 {
     if (LineCut) {
@@ -88,6 +85,12 @@ void TraceWriteLine(AppendFileHandle file, bool ending)
     }
     if (ending) Line[LineLength++] = '\n';
     OsWriteAppendFile(file, Line, static_cast<uint32_t>(LineLength));
+    LineLength = 0;
+    LineCut = false;
+}
+
+void ResetTraceLineForTests()
+{
     LineLength = 0;
     LineCut = false;
 }

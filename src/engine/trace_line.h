@@ -20,3 +20,5 @@ void TraceAppendQuoted(const char* text);
 // Hands the line to file, with its line end when ending is set, and starts
 // the next one.
 void TraceWriteLine(AppendFileHandle file, bool ending = true);
+// Drops the line being built. For tests only.
+void ResetTraceLineForTests();

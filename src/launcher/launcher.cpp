@@ -27,10 +27,33 @@ static const char kTraceFailedFrench[] =
 static const char kTraceFailedEnglish[] = "INFO,Can not open the trace file %.200s; the test goes on without a trace.";
 constexpr uint32_t kWorkBufferSize = 300;
 constexpr uint32_t kLanguageBufferSize = 10;
+// A build whose addresses are wider than the "ENVI," number (the 64-bit
+// Windows test build: its unsigned long has 32 bits) ends with this status
+// rather than send a cut address.
+constexpr int kAddressCutExitStatus = 70;
 
 intptr_t OV_WINAPI LauncherWindowProc(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
     return OsDefWindowProc(window, message, wParam, lParam);
+}
+
+// The environment block's address as the "ENVI," number carries it. Where
+// the number would cut it, says so and ends the process.
+static unsigned long EnvironmentNumber(const char* environment)
+{
+    const uintptr_t address = reinterpret_cast<uintptr_t>(environment);
+    const unsigned long number = static_cast<unsigned long>(address);
+    if (static_cast<uintptr_t>(number) != address) {
+        OsMessageBox(
+            nullptr,
+            LaunchContext.English
+                ? "ENVI: the environment block lies above 4 GiB, where this build cannot hand it to the engine."
+                : "ENVI : le bloc d'environnement est au-del\xE0 de 4 Go, o\xF9 ce programme ne peut pas le "
+                  "passer au moteur.",
+            "ERROR", kMbOk);
+        OsExitProcess(kAddressCutExitStatus);
+    }
+    return number;
 }
 
 // Editor path: the request's directories and mode. Returns the mode letter.
@@ -72,8 +95,7 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
     // Shared by the four 300-byte reads.
     char work[kWorkBufferSize];
     ReadSetting(kTestSection, kCommandLineKey, "", work, kWorkBufferSize);
-    const int32_t published = OsWriteProfileString(kProductSection, kCommandLineKey, work);
-    if (SessionTrace.Active) TraceSettingsWrite("WIN.INI", kProductSection, kCommandLineKey, work, published);
+    WriteWinIniSetting(kProductSection, kCommandLineKey, work);
 
     WindowHandle window =
         OsCreateWindowEx(0, kClassName, kClassName, kWsPopup, -10, -10, 10, 10, nullptr, nullptr, instance, nullptr);
@@ -83,7 +105,7 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
     LaunchContext.English = language[0] == 'U' ? 1 : 0;
 
     char* environment = OsGetEnvironmentStrings();
-    SendCommand("ENVI,%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(environment)));
+    SendCommand("ENVI,%lu", EnvironmentNumber(environment));
     // Told after the first command, so that it stays the first of every run.
     if (SessionTrace.OpenFailed)
         SendCommand(LaunchContext.English ? kTraceFailedEnglish : kTraceFailedFrench, SessionTrace.Path);
@@ -117,8 +139,7 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
 
     WriteSetting(kTestSection, "COMMANDE", "");
     OsDestroyWindow(window);
-    const int32_t withdrawn = OsWriteProfileString(kProductSection, kCommandLineKey, nullptr);
-    if (SessionTrace.Active) TraceSettingsWrite("WIN.INI", kProductSection, kCommandLineKey, nullptr, withdrawn);
+    WriteWinIniSetting(kProductSection, kCommandLineKey, nullptr);
     OsFreeEnvironmentStrings(environment);
     EndSessionTrace();
     return 0;
@@ -129,11 +150,10 @@ void ResetProcessStateForTests()
     std::memset(&LaunchContext, 0, sizeof LaunchContext);
     std::memset(ErrorWindowName, 0, sizeof ErrorWindowName);
     std::memset(ErrorObjectName, 0, sizeof ErrorObjectName);
-    std::memset(SettingsFileName, 0, sizeof SettingsFileName);
-    std::memset(&CommandRecord, 0, sizeof CommandRecord);
-    std::memset(&CommandResult, 0, sizeof CommandResult);
-    std::memset(&EngineState, 0, sizeof EngineState);
-    std::memset(&SessionTrace, 0, sizeof SessionTrace);
-    SettingsWriteTrace = nullptr;
-    ResetModeStateForTests();
+    ResetSettingsForTests();
+    ResetCommandChannelForTests();
+    ResetEngineLoaderForTests();
+    ResetSessionTraceForTests();
+    ResetConsoleForTests();
+    ResetErrorHandoffForTests();
 }

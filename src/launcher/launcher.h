@@ -18,5 +18,6 @@ intptr_t OV_WINAPI LauncherWindowProc(WindowHandle window, uint32_t message, uin
 // module is not loaded. The byte at index 0 is never taken as a separator.
 int16_t ModuleDirectory(const char* moduleFileName, char* buffer, int16_t size);
 
-// Zeroes every process-wide record, as at process start. For tests only.
+// Every process-wide record as at process start: the launcher's own, and each
+// module's through its reset. For tests only.
 void ResetProcessStateForTests();

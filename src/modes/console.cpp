@@ -148,8 +148,4 @@ void RunConsole(char* errorWindowName, char* errorObjectName, int16_t* errorObje
     StopEngine();
 }
 
-void ResetModeStateForTests()
-{
-    std::memset(ProbePath, 0, sizeof ProbePath);
-    ResetHandoffStateForTests();
-}
+void ResetConsoleForTests() { std::memset(ProbePath, 0, sizeof ProbePath); }

@@ -25,27 +25,6 @@ static const char kQuestionFrench[] = "Voulez-vous \xEAtre positionn\xE9 sur le 
 static const char kQuestionEnglish[] = "Do you want to edit source code?";
 static const char kSection[] = "TEST";
 
-char* SplitField(char** cursor, char separator)
-{
-    char* field = *cursor;
-    if (*field == '\0') return nullptr;
-    char* end = std::strchr(field, separator);
-    if (end != nullptr) {
-        *end = '\0';
-        *cursor = end + 1;
-    } else {
-        *cursor = field + std::strlen(field);
-    }
-    return field;
-}
-
-void ReplaceChar(char* text, char from, char to)
-{
-    for (; *text != '\0'; ++text) {
-        if (*text == from) *text = to;
-    }
-}
-
 static bool Contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
 
 static bool ContainsAny(const char* text, const char* const* parts)
@@ -56,16 +35,21 @@ static bool ContainsAny(const char* text, const char* const* parts)
     return false;
 }
 
-static int16_t ObjectTypeOf(const char* objectName, char* windowName)
+// A procedure's object (".PRO" without ".INP") reports its window's name
+// upper-cased (a to z).
+static bool IsProcedureOfWindow(const char* objectName)
 {
-    static const char* const kProcedures[] = {".INP", ".PRO", nullptr};
+    return !Contains(objectName, ".INP") && Contains(objectName, ".PRO");
+}
+
+// The type of the object, from its name; for a procedure's object, from the
+// window's name as reported, upper-cased.
+static int16_t ObjectTypeOf(const char* objectName, const char* windowName)
+{
     static const char* const kFunctions[] = {".INF", ".FEF", ".PRF", ".PEF", ".MOD", ".REA", nullptr};
     static const char* const kEvents[] = {".INI", ".ENT", ".SOR", ".ACC", ".VIS", ".LAC", ".LIA", nullptr};
-    if (ContainsAny(objectName, kProcedures)) {
-        if (Contains(objectName, ".INP")) return 1;
-        UpperCaseAscii(windowName);
-        return Contains(windowName, ".OVP") ? 14 : 1;
-    }
+    if (Contains(objectName, ".INP")) return 1;
+    if (IsProcedureOfWindow(objectName)) return Contains(windowName, ".OVP") ? 14 : 1;
     if (ContainsAny(objectName, kFunctions)) return 0;
     if (ContainsAny(objectName, kEvents)) return 3;
     return 2;
@@ -105,6 +89,7 @@ void ErrorHandoff(char* errorWindowName, char* errorObjectName, int16_t* errorOb
     else
         FormatText(ErrorMessage, sizeof ErrorMessage, "Erreur ligne %d", static_cast<int>(ErrorLine));
 
+    if (IsProcedureOfWindow(errorObjectName)) UpperCaseAscii(errorWindowName);
     *errorObjectType = ObjectTypeOf(errorObjectName, errorWindowName);
 
     StopEngine();
@@ -125,7 +110,7 @@ void ErrorHandoff(char* errorWindowName, char* errorObjectName, int16_t* errorOb
     WriteIntegerSetting(kSection, "TYPEOBJET", *errorObjectType);
 }
 
-void ResetHandoffStateForTests()
+void ResetErrorHandoffForTests()
 {
     std::memset(ErrorDescription, 0, sizeof ErrorDescription);
     ErrorLine = 0;

@@ -17,12 +17,6 @@ void ReportUnhandledKey(const char* keyName);
 // Asks whether to edit the source and, on a yes in a launcher the editor
 // started, writes the error's place into section TEST of the settings file.
 void ErrorHandoff(char* errorWindowName, char* errorObjectName, int16_t* errorObjectType);
-// Takes the next field of the text at *cursor in place: null when no text is
-// left; otherwise the separator found becomes a terminator and the cursor
-// moves past it, or the cursor moves to the end of the text.
-char* SplitField(char** cursor, char separator);
-// Replaces every byte equal to from by to, in place.
-void ReplaceChar(char* text, char from, char to);
 
 // The console's 16-bit code of a key name; 0 for any name not 1 to 3 long.
 uint16_t ComputeKeyCode(const char* keyName);
@@ -31,8 +25,7 @@ void MakeDirectoryCurrent(const char* path);
 // Tests that drive letter: holds a disk, without a system dialog.
 int16_t ProbeDrive(char driveLetter);
 
-// Zeroes the modes' process-wide texts, the error handoff's included. For
-// tests only.
-void ResetModeStateForTests();
-// Zeroes the error handoff's process-wide texts. For tests only.
-void ResetHandoffStateForTests();
+// Zero the console's and the error handoff's process-wide texts, as at
+// process start. For tests only.
+void ResetConsoleForTests();
+void ResetErrorHandoffForTests();

@@ -16,7 +16,7 @@
 typedef struct OsInstance* InstanceHandle;
 typedef struct OsWindow* WindowHandle;
 typedef struct OsModule* ModuleHandle;
-typedef struct OsGlobal* GlobalHandle;
+typedef struct OsGlobal* GlobalMemoryHandle;
 typedef struct OsCursor* CursorHandle;
 typedef struct OsBrush* BrushHandle;
 typedef struct OsIcon* IconHandle;
@@ -64,14 +64,14 @@ constexpr uint32_t kGmemMoveable = 0x0002;
 constexpr uint32_t kGmemZeroInit = 0x0040;
 constexpr uint32_t kGhnd = kGmemMoveable | kGmemZeroInit;
 
-GlobalHandle OsGlobalAlloc(uint32_t flags, uint32_t size);
+GlobalMemoryHandle OsGlobalAlloc(uint32_t flags, uint32_t size);
 // Adds one lock to a movable block and returns its address.
-void* OsGlobalLock(GlobalHandle memory);
-GlobalHandle OsGlobalHandle(const void* address);
+void* OsGlobalLock(GlobalMemoryHandle memory);
+GlobalMemoryHandle OsGlobalHandle(const void* address);
 // Removes one lock; returns nonzero while locks remain.
-int32_t OsGlobalUnlock(GlobalHandle memory);
+int32_t OsGlobalUnlock(GlobalMemoryHandle memory);
 // Returns null on success, the handle on failure.
-GlobalHandle OsGlobalFree(GlobalHandle memory);
+GlobalMemoryHandle OsGlobalFree(GlobalMemoryHandle memory);
 
 // --- Windows, messages, beep ---------------------------------------------
 constexpr uint32_t kMbOk = 0x0000;
@@ -129,8 +129,9 @@ typedef struct OsAppendFile* AppendFileHandle;
 uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size);
 // Opens path for writing at its end, creating it when missing (on Linux
 // with mode 0600: readable and writable by its owner alone). *existingSize
-// gets the bytes it held already. Null when it cannot be opened.
-AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize);
+// gets the bytes it held already and *lastByte the last of them ('\n' when
+// it cannot be read, 0 when there is none). Null when it cannot be opened.
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize, char* lastByte);
 // Writes the bytes at the file's end, handed to the system before it
 // returns, so they stay even when the process dies next. Nonzero when all
 // were written.

@@ -13,14 +13,25 @@ The one thing that differs between the targets inside the programs is the
 path syntax: a path written into a settings file or compared with a command
 text goes through Target.path_text and Target.separator, nowhere else.
 
+The Windows build comes in two flavours, each a target of its own with its
+own prefix: windows32, the product (run by Wine as a 32-bit Linux process,
+so only where the kernel runs 32-bit programs), and windows64, the same
+sources built for 64-bit Windows, which Wine's 64-bit loader runs on any
+x86-64 machine.
+
 Environment (set by tests/integration/CMakeLists.txt):
-  OV_NATIVE_BUILD_DIR   the native build: ovtst552, ovini, OV553KRN.DLL
-  OV_WINDOWS_BUILD_DIR  the Windows build: OVTST552.EXE, ovini.exe, OV553KRN.DLL
-  OV_WINE_PREFIX        the test prefix
-  OV_BOXRUNNER          boxrunner.exe, which answers message boxes under Wine
-  OV_VALGRIND           set and not 0: the native launcher runs under valgrind
-                        memcheck, and any memory error or definite leak makes
-                        it exit with VALGRIND_ERROR_STATUS
+  OV_NATIVE_BUILD_DIR     the native build: ovtst552, ovini, OV553KRN.DLL
+  OV_WINDOWS_BUILD_DIR    the 32-bit Windows build: OVTST552.EXE, ovini.exe,
+                          OV553KRN.DLL (OV_WINDOWS64_BUILD_DIR: the 64-bit one)
+  OV_WINE_PREFIX          the 32-bit flavour's prefix (OV_WINE64_PREFIX)
+  OV_BOXRUNNER            boxrunner.exe, which answers message boxes under
+                          Wine (OV_BOXRUNNER64)
+  OV_WINE64               Wine's 64-bit loader, when not the usual one
+  OV_ASSUME_NO_32BIT      1: act as on a machine whose kernel runs no 32-bit
+                          programs (the windows32 tests skip themselves)
+  OV_VALGRIND             set and not 0: the native launcher runs under valgrind
+                          memcheck, and any memory error or definite leak makes
+                          it exit with VALGRIND_ERROR_STATUS
 """
 
 import argparse
@@ -80,9 +91,12 @@ _I386_EXIT_PROGRAM = bytes.fromhex(
 
 
 def machine_runs_32bit_programs():
-    """False when this machine's kernel refuses i386 programs (ENOEXEC).
-    Wine runs the 32-bit Windows build as an i386 Linux process, so such a
-    machine cannot run it, whatever is installed."""
+    """False when this machine's kernel refuses i386 programs (ENOEXEC), or
+    when OV_ASSUME_NO_32BIT=1 says to act as if it did. Wine runs the 32-bit
+    Windows build as an i386 Linux process, so such a machine cannot run it,
+    whatever is installed."""
+    if os.environ.get("OV_ASSUME_NO_32BIT") == "1":
+        return False
     with tempfile.TemporaryDirectory() as scratch:
         program = Path(scratch) / "exit32"
         program.write_bytes(_I386_EXIT_PROGRAM)
@@ -98,6 +112,66 @@ def machine_runs_32bit_programs():
 
 NO_32BIT_REASON = ("this machine's kernel does not run 32-bit (i386) programs, so Wine cannot run the 32-bit "
                    "Windows build here; no package can change that")
+
+
+def native_build_dir():
+    return Path(os.environ.get("OV_NATIVE_BUILD_DIR", Path(__file__).resolve().parents[2] / "build" / "native"))
+
+
+class Flavour:
+    """One Windows build of the tests: where its programs, its prefix and its
+    test helpers are, and which Wine loader runs it."""
+
+    def __init__(self, name, bits, build_env, build_folder, prefix_env, prefix_folder, boxrunner_env,
+                 incomplete_engine_env):
+        self.name = name
+        self.bits = bits
+        self.build_env = build_env
+        self.build_folder = build_folder
+        self.prefix_env = prefix_env
+        self.prefix_folder = prefix_folder
+        self.boxrunner_env = boxrunner_env
+        self.incomplete_engine_env = incomplete_engine_env
+
+    @property
+    def wine_architecture(self):
+        return f"win{self.bits}"
+
+    def wine_loader(self):
+        """The Wine command that runs this flavour's programs, or None.
+        Debian's wine wrapper starts the 32-bit loader whenever Wine's 32-bit
+        half is installed, so the 64-bit flavour calls the 64-bit loader
+        itself: it needs nothing 32-bit from the kernel."""
+        if self.bits == 32:
+            return shutil.which("wine")
+        for candidate in (os.environ.get("OV_WINE64"), "/usr/lib/wine/wine64", shutil.which("wine64")):
+            if candidate and os.access(candidate, os.X_OK) and Path(candidate).is_file():
+                return candidate
+        return None
+
+    def unavailable(self):
+        """Why this flavour cannot run on this machine, or None."""
+        if self.bits == 32 and not machine_runs_32bit_programs():
+            skip_for_machine(NO_32BIT_REASON)
+        if self.wine_loader() is None:
+            return ("Wine is not installed (no wine on PATH)" if self.bits == 32 else
+                    "Wine's 64-bit loader is not installed (no /usr/lib/wine/wine64 or wine64 on PATH; "
+                    "Debian's package wine64)")
+        return None
+
+    def build_dir(self):
+        return os.environ.get(self.build_env, str(Path(__file__).resolve().parents[2] / "build" / self.build_folder))
+
+    def prefix(self):
+        return Path(os.environ.get(self.prefix_env, str(native_build_dir() / self.prefix_folder)))
+
+
+FLAVOURS = {
+    "windows32": Flavour("windows32", 32, "OV_WINDOWS_BUILD_DIR", "windows", "OV_WINE_PREFIX", "wine-prefix",
+                         "OV_BOXRUNNER", "OV_INCOMPLETE_ENGINE_WINDOWS"),
+    "windows64": Flavour("windows64", 64, "OV_WINDOWS64_BUILD_DIR", "windows64", "OV_WINE64_PREFIX",
+                         "wine64-prefix", "OV_BOXRUNNER64", "OV_INCOMPLETE_ENGINE_WINDOWS64"),
+}
 
 
 def skip_for_machine(reason):
@@ -169,7 +243,10 @@ class RunResult:
 class Target:
     """One build of the programs and the Windows directory they use."""
 
+    # name: the kind of target, which decides the programs' behaviour
+    # (native or windows); flavour: the build under test, which names it.
     name = None
+    flavour = None
     separator = None
     launcher_name = None
     tool_suffix = None
@@ -177,6 +254,7 @@ class Target:
     def __init__(self, build_dir):
         self.build_dir = Path(build_dir)
         self.scratch = None
+        self.incomplete_engine = None
 
     # -- Per test ------------------------------------------------------------
 
@@ -308,6 +386,7 @@ class Target:
 
 class NativeTarget(Target):
     name = "native"
+    flavour = "native"
     separator = "/"
     launcher_name = "ovtst552"
     tool_suffix = ""
@@ -358,23 +437,25 @@ class WineTarget(Target):
     launcher_name = "OVTST552.EXE"
     tool_suffix = ".exe"
 
-    def __init__(self, build_dir, prefix, boxrunner):
+    def __init__(self, flavour, build_dir, prefix, boxrunner):
         super().__init__(build_dir)
+        self.flavour = flavour.name
+        self.kind = flavour
         self.prefix = Path(prefix)
         self.boxrunner = Path(boxrunner) if boxrunner else None
-        self.wine = shutil.which("wine")
+        self.wine = flavour.wine_loader()
 
     def unavailable(self):
-        """Why the Windows tests cannot run here, or None."""
-        if self.wine is None:
-            return "Wine is not installed (no wine on PATH)"
-        if not machine_runs_32bit_programs():
-            skip_for_machine(NO_32BIT_REASON)
+        """Why this flavour's tests cannot run here, or None."""
+        reason = self.kind.unavailable()
+        if reason:
+            return reason
         missing = self.missing_programs(self.launcher, self.tool("ovini"))
         if missing:
-            return f"the Windows build is missing ({', '.join(missing)}); run cmake --build --preset windows"
+            preset = "windows" if self.kind.bits == 32 else "windows64"
+            return f"the {self.flavour} build is missing ({', '.join(missing)}); run cmake --build --preset {preset}"
         if self.boxrunner is None or not self.boxrunner.is_file():
-            return "boxrunner.exe is not built (no MinGW i686 compiler for the test build)"
+            return f"boxrunner.exe of {self.flavour} is not built (no MinGW compiler of that flavour for the tests)"
         if not (self.prefix / READY_MARKER).is_file():
             return f"the Wine prefix {self.prefix} was not made (the wine_prefix fixture did not pass)"
         return None
@@ -438,14 +519,19 @@ class WineTarget(Target):
 
 
 def make_target(name):
-    native_dir = os.environ.get("OV_NATIVE_BUILD_DIR", str(Path(__file__).resolve().parents[2] / "build" / "native"))
+    """native, or a Windows flavour (windows32, windows64)."""
     if name == "native":
-        return NativeTarget(native_dir)
-    if name == "windows":
-        windows_dir = os.environ.get("OV_WINDOWS_BUILD_DIR", str(Path(__file__).resolve().parents[2] / "build" / "windows"))
-        prefix = os.environ.get("OV_WINE_PREFIX", str(Path(native_dir) / "wine-prefix"))
-        return WineTarget(windows_dir, prefix, os.environ.get("OV_BOXRUNNER"))
-    raise ValueError(f"unknown target {name!r}")
+        target = NativeTarget(native_build_dir())
+        engine = os.environ.get("OV_INCOMPLETE_ENGINE_NATIVE")
+    elif name in FLAVOURS:
+        flavour = FLAVOURS[name]
+        target = WineTarget(flavour, flavour.build_dir(), flavour.prefix(),
+                            os.environ.get(flavour.boxrunner_env))
+        engine = os.environ.get(flavour.incomplete_engine_env)
+    else:
+        raise ValueError(f"unknown target {name!r}")
+    target.incomplete_engine = Path(engine) if engine else None
+    return target
 
 
 class TargetTestCase(unittest.TestCase):
@@ -458,7 +544,10 @@ class TargetTestCase(unittest.TestCase):
         self.addCleanup(self.target.end)
 
 
-def main(needs=("native", "windows")):
+TARGETS = ("native", *FLAVOURS)
+
+
+def main(needs=TARGETS):
     """Runs the script's tests on the target given by --target (one of
     needs). A Windows target that cannot run here skips the whole script."""
     parser = argparse.ArgumentParser(add_help=False)

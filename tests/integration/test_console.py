@@ -2,7 +2,7 @@
 the set-up commands, each pass's display commands with the last command,
 its text and its key, refused commands, leaving, and a runtime error.
 
-Run with --target native or --target windows (under Wine).
+Run with --target native, windows32 or windows64 (the Windows flavours, under Wine).
 """
 
 import harness

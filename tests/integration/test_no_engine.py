@@ -5,7 +5,7 @@ launcher shows one message box and ends inside that command with status 0.
 None of its exit sequence runs: the request stays in Orvane.ini and the
 command line stays published in WIN.INI.
 
-Run with --target native or --target windows (under Wine).
+Run with --target native, windows32 or windows64 (the Windows flavours, under Wine).
 """
 
 import os

@@ -16,6 +16,7 @@ Linux layer follows:
   stray files), so both targets are held to creating nothing.
 """
 
+import argparse
 import sys
 import unittest
 from pathlib import Path
@@ -309,23 +310,31 @@ class OviniComparisonTest(unittest.TestCase):
     def test_wrong_usage_exits_2_on_both_and_help_0(self):
         for arguments in ((), ("get", FILE, "Setup"), ("set", FILE, "Setup", "Key"), ("delete", FILE),
                           ("get", FILE, "Setup", "Key", "d", "12x"), ("remove", FILE, "Setup"), ("sections",),
-                          ("sections", FILE, "x"), ("keys", FILE), ("keys", FILE, "Setup", "1", "2")):
+                          ("sections", FILE, "x"), ("keys", FILE), ("keys", FILE, "Setup", "1", "2"),
+                          ("get", FILE, "Setup", "Key", "", "1048577")):
             native = self.native.run_tool("ovini", arguments)
             wine = self.wine.run_tool("ovini", arguments)
             for result in (native, wine):
                 self.assertEqual(result.status, 2, result)
                 self.assertEqual(result.stdout, b"", result)
                 self.assertIn(b"usage:", result.stderr, result)
+                if arguments[-1:] in (("12x",), ("1048577",)):
+                    self.assertIn(b"SIZE '" + arguments[-1].encode() + b"' is not a number of bytes from 0 to 1048576",
+                                  result.stderr, result)
         for target in (self.native, self.wine):
             result = target.run_tool("ovini", ["--help"])
             self.assertEqual(result.status, 0, result)
             self.assertIn(b"ovini sections FILE", result.stdout, result)
+            self.assertIn(b"0 to 1048576", result.stdout, result)
         self.assertEqual(self.files_of(self.native), set())
 
 
 def main():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--target", choices=tuple(harness.FLAVOURS), default="windows32")
+    options, rest = parser.parse_known_args()
     native = harness.make_target("native")
-    wine = harness.make_target("windows")
+    wine = harness.make_target(options.target)
     reason = wine.unavailable()
     if reason:
         harness.skip_or_fail(reason)
@@ -335,7 +344,7 @@ def main():
         sys.exit(1)
     OviniComparisonTest.native = native
     OviniComparisonTest.wine = wine
-    program = unittest.main(exit=False, verbosity=2)
+    program = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2)
     sys.exit(0 if program.result.wasSuccessful() else 1)
 
 

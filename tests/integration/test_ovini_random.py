@@ -18,7 +18,7 @@ A disagreement prints the seed and case number that reproduce it, the call,
 both answers and the smallest file found that still shows it. Without
 --seed, a run takes a new seed from the clock and prints it.
 
-    test_ovini_random.py [--seed N] [--files N] [--case N] [--show N]
+    test_ovini_random.py [--seed N] [--files N] [--case N] [--show N] [--target windows32|windows64]
 
 Differences kept on purpose (counted and printed, never failed):
 - quoted-exact-fit: a quoted value or default whose unquoted text is exactly
@@ -536,21 +536,23 @@ def main():
     parser.add_argument("--files", type=int, default=DEFAULT_FILES, help="how many random files")
     parser.add_argument("--case", type=int, default=None, help="run this case of the seed alone")
     parser.add_argument("--show", type=int, default=5, help="how many disagreements to make small and print")
+    parser.add_argument("--target", choices=tuple(harness.FLAVOURS), default="windows32",
+                        help="the Windows flavour whose ovini.exe runs under Wine")
     options = parser.parse_args()
     seed = options.seed if options.seed is not None else int(time.time())
 
     native = harness.make_target("native")
-    wine = harness.make_target("windows")
-    if not (wine.prefix / harness.READY_MARKER).is_file() and "OV_WINE_PREFIX" not in os.environ:
+    wine = harness.make_target(options.target)
+    flavour = harness.FLAVOURS[options.target]
+    if not (wine.prefix / harness.READY_MARKER).is_file() and flavour.prefix_env not in os.environ:
         # Run alone: the prefix the ctest fixture would have made.
-        if wine_prefix.setup(wine.prefix) != 0:
+        if wine_prefix.setup(flavour, wine.prefix) != 0:
             return 1
-    if wine.wine is None:
-        harness.skip_or_fail("Wine is not installed (no wine on PATH)")
-    if not harness.machine_runs_32bit_programs():
-        harness.skip_for_machine(harness.NO_32BIT_REASON)
+    reason = flavour.unavailable()
+    if reason:
+        harness.skip_or_fail(reason)
     if wine.missing_programs(wine.tool("ovini")):
-        harness.skip_or_fail(f"the Windows build has no {wine.tool('ovini')}; run cmake --build --preset windows")
+        harness.skip_or_fail(f"the {options.target} build has no {wine.tool('ovini')}")
     if not (wine.prefix / harness.READY_MARKER).is_file():
         harness.skip_or_fail(f"the Wine prefix {wine.prefix} was not made")
     missing = native.missing_programs(native.tool("ovini"))

@@ -3,7 +3,7 @@ launcher beside it (the stand-in engine scripted), and prints the error
 report the launcher leaves: a compiler-style line, or JSON that gives every
 key's bytes back.
 
-Run with --target native or --target windows (under Wine).
+Run with --target native, windows32 or windows64 (the Windows flavours, under Wine).
 """
 
 import json
@@ -335,6 +335,8 @@ class OvrunTest(sessions.SessionTestCase):
         self.assertGreaterEqual(elapsed, 2)
         self.assertLess(elapsed, 2 + slack)
         self.assertNotIn("COMMANDE", dict(self.settings_keys()))
+        # The command line was published while the test ran, and no longer.
+        self.assertNotIn(b"LIGNEDECOMMANDE", self.target.read_win_ini() or b"")
         if self.target.name == "native":
             self.assertEqual(session.events()[-1], self.window_command())
 
@@ -363,13 +365,15 @@ class OvrunTest(sessions.SessionTestCase):
                 (["project", "project", "--exe-dir", missing], None, b"is not a directory"),
                 (["window", "project"], self.stage(launcher=False), b"no launcher beside ovrun"),
                 (["window", "project", "--launcher", missing], None, b"no launcher at"),
-                (["window", "project", "--launcher", self.project_dir()], None, b"no launcher at")):
+                (["window", "project", "--launcher", self.project_dir()], None, b"no launcher at"),
+                (["window", "project", "--trace", self.target.join_text(missing, "t.txt")], None,
+                 b"cannot create or append to the trace file")):
             with self.subTest(arguments=arguments):
                 result, session = self.ovrun(arguments, FAILING_WINDOW, folder=folder)
                 self.assert_refused(result, session, message)
                 self.assertIsNone(self.target.read_settings())
 
-    def test_windir_set_but_empty_is_refused(self):
+    def test_windir_set_but_empty_or_missing_is_refused(self):
         if self.target.name == "windows":
             self.skipTest("WINDIR names the Windows directory on Linux only")
         home = self.target.scratch / "home"
@@ -378,6 +382,12 @@ class OvrunTest(sessions.SessionTestCase):
         self.assert_refused(result, session, b"WINDIR is set but empty")
         self.assertIn(str(home / ".config" / "orvane").encode(), result.stderr)
         self.assertFalse(home.exists())
+        # A mistyped one: the launcher would create it and find no request there.
+        mistyped = self.target.scratch / "no-such-windir"
+        result, session = self.ovrun(["window", self.project_dir()], FAILING_WINDOW,
+                                     environment={"WINDIR": str(mistyped)})
+        self.assert_refused(result, session, b"WINDIR names no directory (" + str(mistyped).encode() + b")")
+        self.assertFalse(mistyped.exists())
 
     def test_settings_file_that_cannot_be_written(self):
         # A folder where the settings file should be: no write can succeed,

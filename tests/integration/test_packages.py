@@ -3,11 +3,14 @@ unpacked in a temporary folder, and its programs run from there: the
 launcher with the stand-in copied beside it, the launcher alone (which must
 not find the stand-in the package carries), and ovrun.
 
-Run with --target native (the tar.gz) or --target windows (the zip, under Wine).
+Run with --target native (the tar.gz) or a Windows flavour (the zip, under
+Wine): windows32 is the product's package; windows64's is built by this test
+alone, to run the same programs where Wine cannot run 32-bit ones.
 """
 
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -29,14 +32,18 @@ CONTENTS = {
         "bin/ovtst552", "bin/ovini", "bin/ovrun",
         "lib/orvane/standin/OV553KRN.DLL",
         "share/doc/orvane/README.md", "share/doc/orvane/standin/README.md",
+        "share/doc/orvane/docs/robustness.md", "share/doc/orvane/docs/performance.md",
+        "share/doc/orvane/docs/sample-trace.txt",
     },
     "windows": {
         "OVTST552.EXE", "ovini.exe", "ovrun.exe", "README.md",
         "standin/OV553KRN.DLL", "standin/README.md",
+        "docs/robustness.md", "docs/performance.md", "docs/sample-trace.txt",
     },
 }
 # Where the launcher is, and the stand-in, inside each package.
 PROGRAM_FOLDER = {"native": "bin", "windows": "."}
+README = {"native": "share/doc/orvane/README.md", "windows": "README.md"}
 STANDIN = {"native": "lib/orvane/standin/OV553KRN.DLL", "windows": "standin/OV553KRN.DLL"}
 SUFFIX = {"native": ".tar.gz", "windows": ".zip"}
 
@@ -124,9 +131,25 @@ class PackageTest(sessions.SessionTestCase):
             for program in ("ovtst552", "ovini", "ovrun"):
                 self.assertTrue(os.access(self.programs / program, os.X_OK), program)
 
+    def test_every_link_of_the_readmes_leads_to_a_file_of_the_package(self):
+        readmes = [name for name in CONTENTS[self.target.name] if name.endswith("README.md")]
+        self.assertIn(README[self.target.name], readmes)
+        for name in readmes:
+            readme = self.root / name
+            links = re.findall(r"\]\(([^)#\s]+)[^)]*\)", readme.read_text(encoding="utf-8"))
+            for link in links:
+                if re.match(r"[a-z]+:", link):
+                    continue  # a web address
+                with self.subTest(readme=name, link=link):
+                    target = (readme.parent / link).resolve()
+                    self.assertTrue(target.is_relative_to(self.root.resolve()), "outside the package")
+                    self.assertTrue(target.is_file())
+            if name == README[self.target.name]:
+                self.assertGreaterEqual(len(links), 4, "the README links the stand-in's README and the docs")
+
     def test_programs_are_stripped(self):
         for name in CONTENTS[self.target.name]:
-            if not name.endswith(".md"):
+            if not name.endswith((".md", ".txt")):
                 self.assertEqual(debug_or_symbols(self.root / name), [], name)
 
     def test_launcher_with_the_standin_copied_beside_it_starts_and_exits(self):
@@ -167,14 +190,14 @@ class PackageTest(sessions.SessionTestCase):
 
 def main():
     parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--target", choices=("native", "windows"), default="native")
+    parser.add_argument("--target", choices=harness.TARGETS, default="native")
     options, rest = parser.parse_known_args()
     target = harness.make_target(options.target)
     reason = target.unavailable()
     if reason:
         harness.skip_or_fail(reason)
     PackageTest.build_dir = target.build_dir
-    PackageTest.package = newest_package(build_package(target.build_dir), SUFFIX[options.target])
+    PackageTest.package = newest_package(build_package(target.build_dir), SUFFIX[target.name])
     PackageTest.target = target
     program = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2)
     sys.exit(0 if program.result.wasSuccessful() else 1)

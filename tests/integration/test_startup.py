@@ -2,7 +2,7 @@
 with the stand-in engine: what the engine received (the first command, the
 start-up block), what the settings files hold afterwards.
 
-Run with --target native or --target windows (under Wine).
+Run with --target native, windows32 or windows64 (the Windows flavours, under Wine).
 """
 
 import os
@@ -71,9 +71,9 @@ class StartupTest(sessions.SessionTestCase):
     def test_library_without_an_entry_point_is_never_called(self):
         self.editor_request("F")
         request = self.target.read_settings()
-        engine = Path(os.environ.get("OV_INCOMPLETE_ENGINE_" + self.target.name.upper(), ""))
-        if not engine.is_file():
-            self.fail(f"the incomplete engine library for {self.target.name} is not built ({engine})")
+        engine = self.target.incomplete_engine
+        if engine is None or not engine.is_file():
+            self.fail(f"the incomplete engine library for {self.target.flavour} is not built ({engine})")
         session = self.run_session("", engine=engine)
         self.assertEqual(session.status, 0, session.result)
         self.assertIn("ERROR: APPELOV: Init failed", session.result.stderr_lines())

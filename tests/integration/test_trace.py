@@ -4,7 +4,7 @@ the trace as the stand-in's script and tracing on. The two traces, times
 and addresses masked, are identical, the replay matches its script line for
 line, and both runs leave the same settings files.
 
-Run with --target native or --target windows (under Wine).
+Run with --target native, windows32 or windows64 (the Windows flavours, under Wine).
 """
 
 import os

@@ -2,7 +2,7 @@
 the commands the engine receives screen by screen, and the error report that
 a runtime error leaves in section TEST of Orvane.ini for the editor.
 
-Run with --target native or --target windows (under Wine).
+Run with --target native, windows32 or windows64 (the Windows flavours, under Wine).
 """
 
 import harness

@@ -1,6 +1,8 @@
-"""Makes (setup) or shuts down (stop) the private Wine prefix of a test run.
+"""Makes (setup) or shuts down (stop) the private Wine prefix of a test run,
+one for each Windows flavour.
 
-setup: a fresh 32-bit prefix at OV_WINE_PREFIX, with the null window driver
+setup: a fresh prefix of the flavour's architecture (32-bit at
+OV_WINE_PREFIX, 64-bit at OV_WINE64_PREFIX), with the null window driver
 so that programs can create windows without a display. Without a driver
 Wine fails every CreateWindowExA and MessageBoxA returns at once; with the
 null driver a message box blocks until it is answered, as on Windows, and
@@ -37,11 +39,11 @@ def run(argv, environment, timeout=120):
         return status, output.read().decode(errors="replace")
 
 
-def boot(prefix, architecture):
+def boot(wine, prefix, architecture):
     environment = harness.wine_environment(prefix)
     if architecture:
         environment["WINEARCH"] = architecture
-    status, output = run(["wineboot", "-i"], environment, BOOT_TIMEOUT_SECONDS)
+    status, output = run([wine, "wineboot", "-i"], environment, BOOT_TIMEOUT_SECONDS)
     # wineboot returns before the server has written the registry out.
     run(["wineserver", "-w"], environment)
     ready = status == 0 and (prefix / "system.reg").is_file() and \
@@ -52,26 +54,28 @@ def boot(prefix, architecture):
     return ready
 
 
-def setup(prefix):
-    if shutil.which("wine") is None or shutil.which("wineboot") is None:
-        harness.skip_or_fail("Wine is not installed (no wine or wineboot on PATH)")
-    if not harness.machine_runs_32bit_programs():
-        harness.skip_for_machine(harness.NO_32BIT_REASON)
+def setup(flavour, prefix):
+    reason = flavour.unavailable()
+    if reason:
+        harness.skip_or_fail(reason)
+    if shutil.which("wineserver") is None:
+        harness.skip_or_fail("Wine is not installed (no wineserver on PATH)")
+    wine = flavour.wine_loader()
     if prefix.exists():
         run(["wineserver", "-k"], harness.wine_environment(prefix))
         shutil.rmtree(prefix)
     prefix.parent.mkdir(parents=True, exist_ok=True)
 
-    # The launcher is a 32-bit program; a 64-bit prefix runs it as well, so
-    # it is the fallback when this Wine cannot make a 32-bit one.
-    if not boot(prefix, "win32"):
+    # A 64-bit prefix runs 32-bit programs as well, so it is the 32-bit
+    # flavour's fallback when this Wine cannot make a 32-bit one.
+    if not boot(wine, prefix, flavour.wine_architecture):
         shutil.rmtree(prefix, ignore_errors=True)
-        if not boot(prefix, None):
-            print("FAILED: no Wine prefix could be made", file=sys.stderr)
+        if flavour.bits == 64 or not boot(wine, prefix, None):
+            print(f"FAILED: no Wine prefix for {flavour.name} could be made", file=sys.stderr)
             return 1
 
     environment = harness.wine_environment(prefix)
-    status, output = run(["wine", "reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/t", "REG_SZ",
+    status, output = run([wine, "reg", "add", "HKCU\\Software\\Wine\\Drivers", "/v", "Graphics", "/t", "REG_SZ",
                           "/d", "null", "/f"], environment)
     if status != 0:
         print(f"FAILED: the null window driver could not be set: {output}", file=sys.stderr)
@@ -98,11 +102,13 @@ def stop(prefix):
 
 
 def main():
-    if len(sys.argv) != 2 or sys.argv[1] not in ("setup", "stop"):
-        print("usage: wine_prefix.py setup|stop   (the prefix is $OV_WINE_PREFIX)", file=sys.stderr)
+    if len(sys.argv) != 3 or sys.argv[1] not in ("setup", "stop") or sys.argv[2] not in harness.FLAVOURS:
+        print(f"usage: wine_prefix.py setup|stop {'|'.join(harness.FLAVOURS)}   "
+              "(the prefix is $OV_WINE_PREFIX or $OV_WINE64_PREFIX)", file=sys.stderr)
         return 2
-    prefix = Path(os.environ["OV_WINE_PREFIX"])
-    return setup(prefix) if sys.argv[1] == "setup" else stop(prefix)
+    flavour = harness.FLAVOURS[sys.argv[2]]
+    prefix = flavour.prefix()
+    return setup(flavour, prefix) if sys.argv[1] == "setup" else stop(prefix)
 
 
 if __name__ == "__main__":

@@ -80,7 +80,7 @@ static void SendTenThousandCommands()
 {
     replyKind = 0;
     EngineState.Started = 1;
-    EngineState.OVCALLC = reinterpret_cast<ProcAddress>(&AnswerAtOnce);
+    EngineState.OVCALLC = &AnswerAtOnce;
     SendCommand("WARM,%s,%d", "up", 1);
     allocations = 0;
     counting = true;
@@ -104,11 +104,12 @@ TEST(CommandChannelMemory, TracedCommandsAllocateNothing)
     std::string& trace = fake::state.appendFiles["trace.txt"];
     trace.reserve(4 << 20);
     uint32_t existing = 0;
-    SessionTrace.File = OsOpenAppendFile("trace.txt", &existing);
-    SessionTrace.Active = 1;
+    char last = 0;
+    SessionTrace.File = OsOpenAppendFile("trace.txt", &existing, &last);
+    TraceHooks = &kSessionTraceHooks;
     SendTenThousandCommands();
     EXPECT_EQ(0, allocations.load());
     EXPECT_NE(std::string::npos, trace.find("\"OUVRE,/home/user/project/_OV_GO.OVW /RE 9999\" => key=\"RET\""));
-    SessionTrace = SessionTraceRecord();
+    ResetSessionTraceForTests();
     EngineState.Started = 0;
 }

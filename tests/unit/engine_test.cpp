@@ -139,15 +139,6 @@ TEST_F(EngineTest, LibraryWithoutTheCommandEntryIsNeverCalledInto)
     EXPECT_EQ(1u, fake::LogLines("MessageBox").size());
 }
 
-TEST_F(EngineTest, ResolveLooksNothingUpForACountOfZeroOrLess)
-{
-    ProcAddress place = nullptr;
-    const EntryPointRow rows[] = {{"OVCALLC", &place}};
-    EXPECT_EQ(1, ResolveEntryPoints(nullptr, rows, 0));
-    EXPECT_EQ(1, ResolveEntryPoints(nullptr, rows, -3));
-    EXPECT_TRUE(state.log.empty());
-}
-
 TEST_F(EngineTest, StartupBlockMemoryFailuresGiveANullBlock)
 {
     state.globalAllocFails = true;

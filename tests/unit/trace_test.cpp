@@ -10,6 +10,8 @@
 #include "../../standin/low_memory.h"
 #include "../../standin/reply.h"
 #include "../../standin/script.h"
+#include "common/settings.h"
+#include "common/text.h"
 #include "engine/command_channel.h"
 #include "engine/engine_loader.h"
 #include "engine/session_trace.h"
@@ -199,10 +201,11 @@ TEST_F(TraceTest, TracedRepliesReplayToTheSameDecodedReply)
         fake::Reset();
         state.appendFiles[kTracePath];
         uint32_t existing = 0;
-        SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing);
-        SessionTrace.Active = 1;
+        char last = 0;
+        SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing, &last);
+        TraceHooks = &kSessionTraceHooks;
         EngineState.Started = 1;
-        EngineState.OVCALLC = OsGetProcAddress(OsLoadLibrary("OV553KRN.DLL"), "OVCALLC");
+        ResolveEntryPoints(OsLoadLibrary("OV553KRN.DLL"));
         Reply reply;
         reply.edit = edits[i];
         state.replies = {reply};
@@ -222,7 +225,7 @@ TEST_F(TraceTest, TracedRepliesReplayToTheSameDecodedReply)
         Reply replayed;
         replayed.edit = [&](unsigned char* record) { written = standin::WriteReply(answer, record); };
         state.replies = {replayed};
-        SessionTrace.Active = 0;
+        TraceHooks = nullptr;
         CommandResult = before;
         SendCommand("X,%d", 7);
         ASSERT_TRUE(written);
@@ -272,19 +275,29 @@ TEST_F(TraceTest, ALaterRunAppendsAfterASeparator)
     ASSERT_EQ(first, both.substr(0, first.size()));
     EXPECT_EQ("# ======== the next run ========\n# OVTST552 ", both.substr(first.size(), 44));
     EXPECT_EQ("# the launcher ends", Lines(both).back());
+
+    // A run whose engine never returned ended in the middle of a line: the
+    // next run still begins on a line of its own.
+    const std::string cut = first + "\"ECRAN,SAISIE\" =>";
+    state.appendFiles[kTracePath] = cut;
+    ResetProcessStateForTests();
+    RunLauncher();
+    EXPECT_EQ(cut + "\n# ======== the next run ========\n# OVTST552 ",
+              state.appendFiles[kTracePath].substr(0, cut.size() + 45));
 }
 
 TEST_F(TraceTest, AFieldThatWouldNotFitIsCutAndMarked)
 {
     uint32_t existing = 0;
-    SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing);
-    SessionTrace.Active = 1;
+    char last = 0;
+    SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing, &last);
+    TraceHooks = &kSessionTraceHooks;
     // Every byte escaped to four: far beyond one line.
     for (const size_t size : {kTraceLineSize / 4 - 40, kTraceLineSize / 4, kTraceLineSize}) {
         SCOPED_TRACE(size);
         state.appendFiles[kTracePath].clear();
         const std::string value(size, '\x01');
-        TraceSettingsWrite("Orvane.ini", "TEST", "MESSAGE", value.c_str(), 1);
+        TraceHooks->SettingWritten("Orvane.ini", "TEST", "MESSAGE", value.c_str(), 1);
         const std::string& line = state.appendFiles[kTracePath];
         EXPECT_LE(line.size(), kTraceLineSize);
         ASSERT_EQ('\n', line.back());
@@ -292,6 +305,19 @@ TEST_F(TraceTest, AFieldThatWouldNotFitIsCutAndMarked)
         EXPECT_EQ(size * 4 > kTraceLineSize - 64, cut) << line.size();
         EXPECT_EQ(cut ? "\" [cut]\n" : "\": done\n", line.substr(line.size() - 8));
     }
+}
+
+TEST_F(TraceTest, ASectionsDeletionIsRecordedWithoutAKey)
+{
+    uint32_t existing = 0;
+    char last = 0;
+    SessionTrace.File = OsOpenAppendFile(kTracePath.c_str(), &existing, &last);
+    TraceHooks = &kSessionTraceHooks;
+    CopyText(SettingsFileName, "Orvane.ini");
+    fake::SetProfile("Orvane.ini", "OLD", "K", "v");
+    EXPECT_NE(0, WriteSetting("OLD", nullptr, nullptr));
+    EXPECT_FALSE(fake::HasProfile("Orvane.ini", "OLD", "K"));
+    EXPECT_EQ("# delete Orvane.ini [OLD]: done\n", state.appendFiles[kTracePath]);
 }
 
 TEST_F(TraceTest, LibraryThatCannotBeUsedIsTheTracesLastWord)

@@ -49,7 +49,7 @@ static const char kUsageText[] =
     "A FILE without a directory is in the Windows directory; win.ini (any case) is WIN.INI.\n"
     "get prints the read's return value, a tab and the text; sections and keys print the\n"
     "return value, then each name of the list on a line of its own; set and delete print\n"
-    "the write's return value. SIZE is the buffer's size (default 300).\n"
+    "the write's return value. SIZE is the buffer's size in bytes, 0 to 1048576 (default 300).\n"
     "batch runs one call a line of the file CALLS (fields separated by tabs, with \\\\, \\t,\n"
     "\\r, \\n and \\xHH escapes), each call's output followed by a NUL and a line feed.\n"
     "Exit status: 0 the call was made, 2 wrong usage, 3 the read broke its buffer's contract.\n";
@@ -71,15 +71,20 @@ static bool IsWinIni(const char* fileName)
     return true;
 }
 
-// Decimal digits only; false for anything else or a value out of range.
+// Decimal digits only; false, after saying why, for anything else or a
+// value out of range.
 static bool ParseSize(const char* text, uint32_t* size)
 {
-    if (text[0] == '\0') return false;
-    for (const char* p = text; *p != '\0'; ++p)
-        if (*p < '0' || *p > '9') return false;
+    bool digits = text[0] != '\0';
+    for (const char* p = text; digits && *p != '\0'; ++p)
+        digits = *p >= '0' && *p <= '9';
     errno = 0;
-    const unsigned long value = std::strtoul(text, nullptr, 10);
-    if (errno != 0 || value > kLargestReadSize) return false;
+    const unsigned long value = digits ? std::strtoul(text, nullptr, 10) : 0;
+    if (!digits || errno != 0 || value > kLargestReadSize) {
+        std::fprintf(stderr, "ovini: SIZE '%s' is not a number of bytes from 0 to %u\n", text,
+                     static_cast<unsigned>(kLargestReadSize));
+        return false;
+    }
     *size = static_cast<uint32_t>(value);
     return true;
 }

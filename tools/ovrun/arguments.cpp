@@ -5,11 +5,9 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
 // "--name VALUE" or "--name=VALUE". Returns false when argument is not this
 // option; sets *missing when it is but no value follows.
-bool TakeValue(const char* name, int argc, const char* const* argv, int* index, std::string* value, bool* missing)
+bool TakeOptionValue(const char* name, int argc, const char* const* argv, int* index, std::string* value, bool* missing)
 {
     const char* argument = argv[*index];
     const size_t length = std::strlen(name);
@@ -36,6 +34,8 @@ bool ParseSeconds(const std::string& text, long* seconds)
     *seconds = std::stol(text);
     return *seconds >= 1 && *seconds <= kLongestTimeoutSeconds;
 }
+
+namespace {
 
 bool ParseKind(const std::string& name, TestKind* kind)
 {
@@ -80,7 +80,7 @@ bool ParseArguments(int argc, const char* const* argv, RunOptions* options, std:
             options->AsProgram = true;
         } else if (std::strcmp(argument, "--json") == 0) {
             options->Json = true;
-        } else if (TakeValue("--timeout", argc, argv, &i, &seconds, &missing)) {
+        } else if (TakeOptionValue("--timeout", argc, argv, &i, &seconds, &missing)) {
             if (missing) {
                 *error = "--timeout needs a value";
                 return false;
@@ -90,9 +90,9 @@ bool ParseArguments(int argc, const char* const* argv, RunOptions* options, std:
                          seconds + "'";
                 return false;
             }
-        } else if (TakeValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
-                   TakeValue("--exe-dir", argc, argv, &i, &options->ExecutableDirectory, &missing) ||
-                   TakeValue("--trace", argc, argv, &i, &options->TraceFile, &missing)) {
+        } else if (TakeOptionValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
+                   TakeOptionValue("--exe-dir", argc, argv, &i, &options->ExecutableDirectory, &missing) ||
+                   TakeOptionValue("--trace", argc, argv, &i, &options->TraceFile, &missing)) {
             if (missing) {
                 *error = std::string(argument).substr(0, std::strcspn(argument, "=")) + " needs a value";
                 return false;
@@ -132,6 +132,7 @@ const char* UsageText()
     return "usage: ovrun window DIR [--program] [OPTIONS]\n"
            "       ovrun project DIR [OPTIONS]\n"
            "       ovrun console [DIR] [OPTIONS]\n"
+           "       ovrun replay TRACE|FOLDER... [OPTIONS]   (see ovrun replay --help)\n"
            "Asks the launcher for a test as the editor does and prints its error report.\n"
            "  --program          run the window test as a program\n"
            "  --json             print the report as one JSON object\n"

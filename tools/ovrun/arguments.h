@@ -21,6 +21,14 @@ struct RunOptions {
 // The longest --timeout, so that it fits any wait's milliseconds.
 constexpr long kLongestTimeoutSeconds = 1000000;
 
+// "--name VALUE" or "--name=VALUE" at argv[*index]. False when it is not
+// this option; else true, with the value (the index moved past it), and
+// *missing set when there is none.
+bool TakeOptionValue(const char* name, int argc, const char* const* argv, int* index, std::string* value,
+                     bool* missing);
+// A whole number of seconds, 1 to kLongestTimeoutSeconds, digits only.
+bool ParseSeconds(const std::string& text, long* seconds);
+
 // Fills options from argv[1..argc-1]. Returns false with a one-line reason
 // in error (no "ovrun:" prefix, no line end) for wrong usage.
 bool ParseArguments(int argc, const char* const* argv, RunOptions* options, std::string* error);

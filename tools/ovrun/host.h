@@ -3,7 +3,11 @@
 // waiting for it. One file per target.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The launcher's file name on this target.
 extern const char kLauncherFileName[];
@@ -16,11 +20,11 @@ std::string AbsolutePath(const std::string& path);
 std::string CurrentDirectoryPath();
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
-// Where a settings file named without a directory lives, for messages.
-std::string WindowsDirectoryPath();
+// True when path can be appended to, or created; nothing is left behind.
+bool CanAppendTo(const std::string& path);
 // Why the Windows directory as this environment sets it cannot be used (on
-// Linux, WINDIR set but empty, which the launcher would take for unset);
-// empty when it can.
+// Linux, WINDIR set but empty, which the launcher would take for unset, or
+// naming no directory, which the launcher would create); empty when it can.
 std::string WindowsDirectoryProblem();
 
 struct LauncherEnd {
@@ -42,3 +46,48 @@ LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine,
 // Puts standard output in the mode WriteText expects: on Windows, binary,
 // so that redirected output gets the UTF-8 bytes exactly.
 void PrepareOutput();
+
+// --- For replays -----------------------------------------------------------
+
+// True where each run of the launcher can be given a Windows directory of its
+// own (Linux, through $WINDIR); on Windows the settings files are the
+// system's.
+extern const bool kPrivateWindowsDirectory;
+
+// A program run for a replay: standard input from the null device, standard
+// output and error into OutputPath.
+struct ProgramRun {
+    std::string Path;
+    std::string CommandLine;
+    std::string Directory;                                        // its current directory
+    std::vector<std::pair<std::string, std::string>> Environment; // set on top of ovrun's
+    std::vector<std::string> Unset;                               // taken out of ovrun's
+    std::string OutputPath;
+    long TimeoutSeconds = 0;
+};
+
+// Like RunLauncher, but safe to call from several threads at once; an
+// interrupt (see CatchInterrupts) ends the program too, which then counts
+// as ended by a signal (Linux) or with status 3 (Windows).
+LauncherEnd RunProgram(const ProgramRun& run);
+
+// From now on Ctrl+C (and on Linux SIGTERM) does not end ovrun: it ends the
+// programs it runs, and Interrupted() turns true.
+void CatchInterrupts();
+bool Interrupted();
+
+// A new folder, readable by its owner alone, under the system's folder for
+// temporary files; empty when none can be made.
+std::string MakeScratchFolder();
+bool MakeFolder(const std::string& path);
+// A copy of the program file at from, runnable at to.
+bool CopyProgram(const std::string& from, const std::string& to);
+// The folder and everything in it.
+void RemoveFolder(const std::string& path);
+// The names of the files (not folders) in the folder, in no order.
+std::vector<std::string> FilesIn(const std::string& folder);
+
+// Calls work(0) to work(count - 1), at most jobs at a time (on Windows one
+// after the other).
+void RunSideBySide(size_t count, unsigned jobs, const std::function<void(size_t)>& work);
+unsigned ProcessorCount();

@@ -1,18 +1,24 @@
-// Linux: realpath and stat, posix_spawn and waitpid.
+// Linux: realpath and stat, posix_spawn and waitpid, and for replays
+// folders, signals and threads.
 #include "host.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
-#include "posix_windows_directory.h"
+#include "platform.h"
 
 extern char** environ;
 
@@ -42,14 +48,36 @@ bool IsRegularFile(const std::string& path)
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-std::string WindowsDirectoryPath() { return WindowsDirectory(); }
+bool CanAppendTo(const std::string& path)
+{
+    int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (file >= 0) return close(file) == 0;
+    if (errno != ENOENT) return false;
+    file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (file < 0) return false;
+    close(file);
+    unlink(path.c_str());
+    return true;
+}
 
+// A WINDIR set but empty or naming no directory is most often a variable that
+// went wrong on its way: the launcher would use another folder, or create
+// this one, and run the test without its settings.
 std::string WindowsDirectoryProblem()
 {
     const char* windir = std::getenv("WINDIR");
-    if (windir != nullptr && windir[0] == '\0')
-        return "WINDIR is set but empty, which the launcher takes as unset (it would use " + WindowsDirectory() +
+    if (windir == nullptr) return "";
+    if (windir[0] == '\0') {
+        // The layer takes an empty WINDIR as unset: this is the folder it uses.
+        char used[4096];
+        if (OsGetWindowsDirectory(used, sizeof used) == 0) used[0] = '\0';
+        return std::string("WINDIR is set but empty, which the launcher takes as unset (it would use ") + used +
                "); set WINDIR to the Windows directory, or unset it";
+    }
+    if (!IsDirectory(windir))
+        return std::string("WINDIR names no directory (") + windir +
+               "), which the launcher would create, finding no settings in it; set WINDIR to the Windows "
+               "directory, or unset it";
     return "";
 }
 
@@ -62,24 +90,49 @@ double SecondsNow()
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-// Waits for the child to end; with a limit, polls for it and kills it with
-// SIGKILL when the limit has passed. Returns waitpid's result.
-pid_t WaitForLauncher(pid_t child, long timeoutSeconds, int* status, bool* timedOut)
+volatile sig_atomic_t InterruptSeen = 0; // set by CatchInterrupts' handler
+
+// Waits for the child to end and fills end. With a limit, or watching for
+// interrupts, it polls, and kills the child with SIGKILL when the limit has
+// passed or an interrupt was seen.
+void WaitForChild(pid_t child, long timeoutSeconds, bool watchInterrupts, LauncherEnd* end)
 {
+    const bool polling = timeoutSeconds > 0 || watchInterrupts;
     const double deadline = SecondsNow() + static_cast<double>(timeoutSeconds);
+    bool killed = false;
+    int status = 0;
     for (;;) {
-        const pid_t waited = waitpid(child, status, timeoutSeconds > 0 ? WNOHANG : 0);
+        const pid_t waited = waitpid(child, &status, polling ? WNOHANG : 0);
         if (waited < 0 && errno == EINTR) continue;
-        if (waited != 0) return waited;
-        if (SecondsNow() >= deadline) {
-            kill(child, SIGKILL);
-            *timedOut = true;
-            timeoutSeconds = 0;
-            continue;
+        if (waited < 0) {
+            end->Exited = true;
+            end->Status = -1;
+            return;
         }
-        const timespec pause = {0, 10 * 1000 * 1000};
+        if (waited != 0) break;
+        const bool interrupted = watchInterrupts && InterruptSeen;
+        if (!killed && (interrupted || (timeoutSeconds > 0 && SecondsNow() >= deadline))) {
+            kill(child, SIGKILL);
+            end->TimedOut = !interrupted;
+            killed = true;
+        }
+        const timespec pause = {0, 5 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
+    end->Exited = WIFEXITED(status);
+    end->Status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+// The child gets the default actions of the signals ovrun ignores or catches.
+void DefaultSignals(posix_spawnattr_t* attributes, int first, int second)
+{
+    posix_spawnattr_init(attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, first);
+    sigaddset(&defaults, second);
+    posix_spawnattr_setsigdefault(attributes, &defaults);
+    posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF);
 }
 
 } // namespace
@@ -88,8 +141,7 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeou
 {
     LauncherEnd end;
     // As system() does: a Ctrl+C at the terminal ends the launcher, and ovrun
-    // lives on to tidy the request and say what happened. The launcher gets
-    // the default actions back.
+    // lives on to tidy the request and say what happened.
     struct sigaction ignore = {};
     ignore.sa_handler = SIG_IGN;
     struct sigaction savedInterrupt, savedQuit;
@@ -97,14 +149,7 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeou
     sigaction(SIGQUIT, &ignore, &savedQuit);
 
     posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGQUIT);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
+    DefaultSignals(&attributes, SIGINT, SIGQUIT);
     std::string argument0 = path;
     char* argv[] = {&argument0[0], nullptr};
     pid_t child = 0;
@@ -114,16 +159,7 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeou
         end.Failure = std::strerror(error);
     } else {
         end.Started = true;
-        int status = 0;
-        if (WaitForLauncher(child, timeoutSeconds, &status, &end.TimedOut) < 0) {
-            end.Status = -1;
-            end.Exited = true;
-        } else if (WIFEXITED(status)) {
-            end.Exited = true;
-            end.Status = WEXITSTATUS(status);
-        } else {
-            end.Status = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        }
+        WaitForChild(child, timeoutSeconds, false, &end);
     }
     sigaction(SIGINT, &savedInterrupt, nullptr);
     sigaction(SIGQUIT, &savedQuit, nullptr);
@@ -131,3 +167,150 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeou
 }
 
 void PrepareOutput() {}
+
+// --- For replays -----------------------------------------------------------
+
+const bool kPrivateWindowsDirectory = true;
+
+namespace {
+
+void NoteInterrupt(int) { InterruptSeen = 1; }
+
+// The environment of a replayed run: ovrun's, less what the run takes out
+// or sets itself, plus what it sets.
+std::vector<std::string> RunEnvironment(const ProgramRun& run)
+{
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const std::string name = text.substr(0, text.find('='));
+        bool replaced = false;
+        for (const std::string& unset : run.Unset)
+            replaced = replaced || name == unset;
+        for (const auto& variable : run.Environment)
+            replaced = replaced || name == variable.first;
+        if (!replaced) entries.push_back(text);
+    }
+    for (const auto& variable : run.Environment)
+        entries.push_back(variable.first + "=" + variable.second);
+    return entries;
+}
+
+} // namespace
+
+LauncherEnd RunProgram(const ProgramRun& run)
+{
+    LauncherEnd end;
+    std::vector<std::string> entries = RunEnvironment(run);
+    std::vector<char*> environment;
+    for (std::string& entry : entries)
+        environment.push_back(&entry[0]);
+    environment.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, run.OutputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    posix_spawn_file_actions_addchdir_np(&actions, run.Directory.c_str());
+    posix_spawnattr_t attributes;
+    DefaultSignals(&attributes, SIGINT, SIGTERM);
+    std::string argument0 = run.Path;
+    char* argv[] = {&argument0[0], nullptr};
+    pid_t child = 0;
+    const int error = posix_spawn(&child, run.Path.c_str(), &actions, &attributes, argv, environment.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) {
+        end.Failure = std::strerror(error);
+        return end;
+    }
+    end.Started = true;
+    WaitForChild(child, run.TimeoutSeconds, true, &end);
+    return end;
+}
+
+void CatchInterrupts()
+{
+    struct sigaction note = {};
+    note.sa_handler = NoteInterrupt;
+    sigaction(SIGINT, &note, nullptr);
+    sigaction(SIGTERM, &note, nullptr);
+}
+
+bool Interrupted() { return InterruptSeen != 0; }
+
+std::string MakeScratchFolder()
+{
+    const char* temporary = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(temporary != nullptr && temporary[0] != '\0' ? temporary : "/tmp") + "/ovrun-replay-XXXXXX";
+    if (mkdtemp(&pattern[0]) == nullptr) return "";
+    return AbsolutePath(pattern);
+}
+
+bool MakeFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0 || IsDirectory(path); }
+
+bool CopyProgram(const std::string& from, const std::string& to)
+{
+    const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source < 0) return false;
+    const int target = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
+    bool copied = target >= 0;
+    char buffer[65536];
+    while (copied) {
+        const ssize_t count = read(source, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) {
+            copied = count == 0;
+            break;
+        }
+        copied = write(target, buffer, static_cast<size_t>(count)) == count;
+    }
+    close(source);
+    if (target >= 0 && close(target) != 0) copied = false;
+    return copied;
+}
+
+void RemoveFolder(const std::string& path)
+{
+    auto removeEntry = [](const char* entry, const struct stat*, int, FTW*) {
+        remove(entry);
+        return 0;
+    };
+    nftw(path.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    DIR* directory = opendir(folder.c_str());
+    if (directory == nullptr) return names;
+    while (const dirent* entry = readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (IsRegularFile(folder + "/" + name)) names.push_back(name);
+    }
+    closedir(directory);
+    return names;
+}
+
+void RunSideBySide(size_t count, unsigned jobs, const std::function<void(size_t)>& work)
+{
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t index = next++; index < count; index = next++)
+            work(index);
+    };
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < jobs && i < count; ++i)
+        threads.emplace_back(worker);
+    worker();
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+unsigned ProcessorCount()
+{
+    const unsigned count = std::thread::hardware_concurrency();
+    return count == 0 ? 1 : count;
+}

@@ -1,7 +1,10 @@
 // Windows: full path names and attributes, CreateProcessA, a job object and
-// WaitForSingleObject, and binary standard streams.
+// WaitForSingleObject, binary standard streams, and for replays folders and
+// the console's Ctrl+C.
 #include "host.h"
 
+#include <algorithm>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 #include <vector>
@@ -47,12 +50,17 @@ bool IsRegularFile(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::string WindowsDirectoryPath()
+bool CanAppendTo(const std::string& path)
 {
-    char buffer[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) return "";
-    return std::string(buffer, length);
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return CloseHandle(file);
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    DeleteFileA(path.c_str());
+    return true;
 }
 
 std::string WindowsDirectoryProblem() { return ""; }
@@ -60,6 +68,43 @@ std::string WindowsDirectoryProblem() { return ""; }
 // Ctrl+C reaches every process of the console; ovrun waits on for the
 // launcher (a GUI program, which does not get it) to end.
 static BOOL WINAPI IgnoreInterrupt(DWORD) { return TRUE; }
+
+// A new job object holding the suspended process, so that ending the job
+// ends whatever the process starts too; null where none can be had (an
+// older Windows that refuses nested jobs).
+static HANDLE JobOf(HANDLE process)
+{
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    if (job != nullptr && !AssignProcessToJobObject(job, process)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    return job;
+}
+
+// Waits for the process to end, for timeoutSeconds when that is not 0 and
+// until interrupt is set when there is one; a process still running then
+// is ended, with all its job. Fills end and closes the handles.
+static void WaitForProcess(PROCESS_INFORMATION& process, HANDLE job, long timeoutSeconds, HANDLE interrupt,
+                           LauncherEnd* end)
+{
+    HANDLE waited[2] = {process.hProcess, interrupt};
+    const DWORD limit = timeoutSeconds > 0 ? static_cast<DWORD>(timeoutSeconds) * 1000 : INFINITE;
+    const DWORD result = WaitForMultipleObjects(interrupt != nullptr ? 2 : 1, waited, FALSE, limit);
+    if (result != WAIT_OBJECT_0) {
+        end->TimedOut = result == WAIT_TIMEOUT;
+        if (job == nullptr || !TerminateJobObject(job, kTimedOutStatus))
+            TerminateProcess(process.hProcess, kTimedOutStatus);
+        WaitForSingleObject(process.hProcess, kEndingMilliseconds);
+    }
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    if (job != nullptr) CloseHandle(job);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    end->Exited = true;
+    end->Status = static_cast<int>(status);
+}
 
 // With a limit the launcher starts suspended and joins a job object before
 // it runs, so that ending the job ends whatever it started too (a message
@@ -83,30 +128,13 @@ LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine,
     }
     HANDLE job = nullptr;
     if (timeoutSeconds > 0) {
-        job = CreateJobObjectA(nullptr, nullptr);
-        if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess)) {
-            CloseHandle(job);
-            job = nullptr;
-        }
+        job = JobOf(process.hProcess);
         ResumeThread(process.hThread);
     }
     end.Started = true;
     SetConsoleCtrlHandler(IgnoreInterrupt, TRUE);
-    const DWORD limit = timeoutSeconds > 0 ? static_cast<DWORD>(timeoutSeconds) * 1000 : INFINITE;
-    if (WaitForSingleObject(process.hProcess, limit) == WAIT_TIMEOUT) {
-        end.TimedOut = true;
-        if (job == nullptr || !TerminateJobObject(job, kTimedOutStatus))
-            TerminateProcess(process.hProcess, kTimedOutStatus);
-        WaitForSingleObject(process.hProcess, kEndingMilliseconds);
-    }
+    WaitForProcess(process, job, timeoutSeconds, nullptr, &end);
     SetConsoleCtrlHandler(IgnoreInterrupt, FALSE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
-    if (job != nullptr) CloseHandle(job);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    end.Exited = true;
-    end.Status = static_cast<int>(status);
     return end;
 }
 
@@ -117,3 +145,164 @@ void PrepareOutput()
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
 }
+
+// --- For replays -----------------------------------------------------------
+
+const bool kPrivateWindowsDirectory = false;
+
+namespace {
+
+HANDLE InterruptEvent = nullptr; // set by Ctrl+C once CatchInterrupts ran
+volatile LONG InterruptSeen = 0;
+
+BOOL WINAPI NoteInterrupt(DWORD)
+{
+    InterruptSeen = 1;
+    if (InterruptEvent != nullptr) SetEvent(InterruptEvent);
+    return TRUE;
+}
+
+bool SameVariableName(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+// The environment block of a replayed run: ovrun's, less what the run takes
+// out or sets itself, plus what it sets, sorted as Windows keeps it.
+std::vector<char> RunEnvironment(const ProgramRun& run)
+{
+    std::vector<std::string> entries;
+    char* block = GetEnvironmentStringsA();
+    for (const char* entry = block; entry != nullptr && *entry != '\0'; entry += std::strlen(entry) + 1) {
+        const std::string text = entry;
+        // "=C:=C:\..." entries name a drive's directory: their name starts after the first '='.
+        const std::string name = text.substr(0, text.find('=', 1));
+        bool replaced = false;
+        for (const std::string& unset : run.Unset)
+            replaced = replaced || SameVariableName(name, unset);
+        for (const auto& variable : run.Environment)
+            replaced = replaced || SameVariableName(name, variable.first);
+        if (!replaced) entries.push_back(text);
+    }
+    if (block != nullptr) FreeEnvironmentStringsA(block);
+    for (const auto& variable : run.Environment)
+        entries.push_back(variable.first + "=" + variable.second);
+    std::stable_sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
+        return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_LESS_THAN;
+    });
+    std::vector<char> result;
+    for (const std::string& entry : entries)
+        result.insert(result.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
+    result.push_back('\0');
+    return result;
+}
+
+HANDLE InheritableFile(const std::string& path, DWORD access, DWORD disposition)
+{
+    SECURITY_ATTRIBUTES security = {sizeof security, nullptr, TRUE};
+    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &security, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+// In a job of its own, so that ending it ends whatever it started too.
+LauncherEnd RunProgram(const ProgramRun& run)
+{
+    LauncherEnd end;
+    HANDLE input = InheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE output = InheritableFile(run.OutputPath, FILE_APPEND_DATA, OPEN_ALWAYS);
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process;
+    std::vector<char> line(run.CommandLine.begin(), run.CommandLine.end());
+    line.push_back('\0');
+    std::vector<char> environment = RunEnvironment(run);
+    const BOOL started = CreateProcessA(run.Path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                        environment.data(), run.Directory.c_str(), &startup, &process);
+    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    if (!started) {
+        end.Failure = "CreateProcess failed with error " + std::to_string(GetLastError());
+        return end;
+    }
+    HANDLE job = JobOf(process.hProcess);
+    ResumeThread(process.hThread);
+    end.Started = true;
+    WaitForProcess(process, job, run.TimeoutSeconds, InterruptEvent, &end);
+    return end;
+}
+
+void CatchInterrupts()
+{
+    if (InterruptEvent == nullptr) InterruptEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(NoteInterrupt, TRUE);
+}
+
+bool Interrupted() { return InterruptSeen != 0; }
+
+std::string MakeScratchFolder()
+{
+    char temporary[MAX_PATH];
+    const DWORD length = GetTempPathA(sizeof temporary, temporary);
+    if (length == 0 || length >= sizeof temporary) return "";
+    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+        const std::string path = std::string(temporary) + "ovrun-replay-" + std::to_string(GetCurrentProcessId()) +
+                                 "-" + std::to_string(GetTickCount() + attempt);
+        if (CreateDirectoryA(path.c_str(), nullptr)) return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return "";
+    }
+    return "";
+}
+
+bool MakeFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) || IsDirectory(path); }
+
+bool CopyProgram(const std::string& from, const std::string& to) { return CopyFileA(from.c_str(), to.c_str(), FALSE); }
+
+void RemoveFolder(const std::string& path)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = entry.cFileName;
+            if (name == "." || name == "..") continue;
+            const std::string full = path + "\\" + name;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveFolder(full);
+            else
+                DeleteFileA(full.c_str());
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(entry.cFileName);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
+}
+
+// The settings files are the system's: one replay at a time.
+void RunSideBySide(size_t count, unsigned, const std::function<void(size_t)>& work)
+{
+    for (size_t index = 0; index < count; ++index)
+        work(index);
+}
+
+unsigned ProcessorCount() { return 1; }

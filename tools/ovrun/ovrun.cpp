@@ -14,7 +14,9 @@
 #include "arguments.h"
 #include "console_text.h"
 #include "host.h"
+#include "paths.h"
 #include "platform.h"
+#include "replay.h"
 #include "report.h"
 
 namespace {
@@ -24,6 +26,8 @@ const char kTestSection[] = "TEST";
 const char kEditorMarker[] = "EDITEUR";
 const char kTraceSection[] = "OVTST552";
 const char kTraceKey[] = "TRACE";
+const char kProductSection[] = "Orvane55";
+const char kCommandLineKey[] = "LIGNEDECOMMANDE";
 // Returned for a key that is not there; no settings value holds this byte.
 const char kAbsent[] = "\n";
 
@@ -87,26 +91,6 @@ void RestoreTraceSetting(const TraceSetting& before)
         OsWritePrivateProfileString(kTraceSection, before.SectionHadKeys ? kTraceKey : nullptr, nullptr, kSettingsFile);
 }
 
-bool IsAbsolute(const std::string& path)
-{
-    if (!path.empty() && (path[0] == '/' || (kBackslashIsSeparator && path[0] == '\\'))) return true;
-    return kBackslashIsSeparator && path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-}
-
-std::string DirectoryOf(const std::string& path)
-{
-    const size_t end = path.find_last_of(kBackslashIsSeparator ? "/\\" : "/");
-    if (end == std::string::npos) return ".";
-    return WithoutTrailingSeparators(path.substr(0, end + 1), kBackslashIsSeparator);
-}
-
-std::string JoinPath(const std::string& directory, const char* name)
-{
-    const char separator = kBackslashIsSeparator ? '\\' : '/';
-    if (!directory.empty() && (directory.back() == separator || directory.back() == '/')) return directory + name;
-    return directory + separator + name;
-}
-
 // DIR made absolute; empty, after saying why, when it is not a directory.
 std::string ExistingDirectory(const std::string& given, const char* what)
 {
@@ -118,18 +102,20 @@ std::string ExistingDirectory(const std::string& given, const char* what)
     return WithoutTrailingSeparators(absolute, kBackslashIsSeparator);
 }
 
-std::string OwnDirectory()
-{
-    char path[4096];
-    const uint32_t length = OsGetModuleFileName(OsGetModuleHandle(nullptr), path, sizeof path);
-    if (length == 0 || length + 1 >= sizeof path) return "";
-    return DirectoryOf(std::string(path, length));
-}
-
+// Where a settings file named without a directory lives, for messages.
 std::string SettingsFileWhere()
 {
-    const std::string directory = WindowsDirectoryPath();
+    const std::string directory = WindowsDirectoryName();
     return directory.empty() ? kSettingsFile : JoinPath(directory, kSettingsFile);
+}
+
+// WIN.INI's LIGNEDECOMMANDE is published only while a test runs: a launcher
+// that was ended, or ended before its exit sequence, may have left it.
+void WithdrawCommandLine()
+{
+    char value[8];
+    OsGetProfileString(kProductSection, kCommandLineKey, kAbsent, value, sizeof value);
+    if (std::string(value) != kAbsent) OsWriteProfileString(kProductSection, kCommandLineKey, nullptr);
 }
 
 // The launcher's end as one message when it did not carry out the request,
@@ -212,6 +198,9 @@ int Run(const RunOptions& options)
         if (here.empty()) return Fail(kBadInput, "the current directory cannot be named");
         traceFile = JoinPath(here, traceFile.c_str());
     }
+    // The launcher would only tell the engine, which a script never sees.
+    if (!traceFile.empty() && !CanAppendTo(traceFile))
+        return Fail(kBadInput, "cannot create or append to the trace file " + traceFile);
 
     const std::string commandLine = LauncherCommandLine(launcher);
     if (!WriteRequest(commandLine, executableDirectory, testDirectory, options))
@@ -234,6 +223,7 @@ int Run(const RunOptions& options)
     const bool leftRequest = ReadSetting("COMMANDE") == kEditorMarker;
     if (leftRequest) WriteSetting("COMMANDE", nullptr);
     const std::string failure = WhatWentWrong(end, leftRequest, options.TimeoutSeconds);
+    if (!failure.empty()) WithdrawCommandLine();
     const int status = failure.empty() ? kNoError : Fail(kLauncherFailed, failure);
 
     ErrorReport report;
@@ -253,6 +243,20 @@ int Run(const RunOptions& options)
 int main(int argc, char** argv)
 {
     PrepareOutput();
+    if (argc >= 2 && std::string(argv[1]) == "replay") {
+        replay::ReplayOptions options;
+        std::string error;
+        if (!replay::ParseReplayArguments(argc - 2, argv + 2, &options, &error)) {
+            Fail(kBadInput, error);
+            WriteText(stderr, replay::ReplayUsageText());
+            return replay::kWrongUsage;
+        }
+        if (options.Help) {
+            WriteText(stdout, replay::ReplayUsageText());
+            return replay::kAllPassed;
+        }
+        return replay::RunReplays(options);
+    }
     RunOptions options;
     std::string error;
     if (!ParseArguments(argc, argv, &options, &error)) {

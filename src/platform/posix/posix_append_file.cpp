@@ -24,16 +24,22 @@ uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
     });
 }
 
-AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize)
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize, char* lastByte)
 {
     return WithoutExceptions(static_cast<AppendFileHandle>(nullptr), [&] {
-        // 0600: a trace holds whatever was typed at the console.
-        const int file = open(WithPosixSeparators(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        // 0600: a trace holds whatever was typed at the console. Read access
+        // only for the last byte: a file that allows writing alone will do.
+        const std::string name = WithPosixSeparators(path);
+        int file = open(name.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        const bool readable = file >= 0;
+        if (!readable) file = open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
         if (file < 0) return static_cast<AppendFileHandle>(nullptr);
         struct stat status;
         *existingSize = fstat(file, &status) == 0 && status.st_size > 0
                             ? static_cast<uint32_t>(status.st_size > 0xFFFFFFFF ? 0xFFFFFFFF : status.st_size)
                             : 0;
+        *lastByte = 0;
+        if (*existingSize > 0 && (!readable || pread(file, lastByte, 1, status.st_size - 1) != 1)) *lastByte = '\n';
         // The descriptor plus one, so that descriptor 0 is not the null handle.
         return reinterpret_cast<AppendFileHandle>(static_cast<intptr_t>(file) + 1);
     });

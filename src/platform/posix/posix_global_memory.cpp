@@ -20,20 +20,20 @@ struct GlobalBlock {
 // Owned by this module. A handle or address not in this list is refused.
 std::vector<std::unique_ptr<GlobalBlock>> GlobalBlocks;
 
-GlobalBlock* FindBlock(GlobalHandle memory)
+GlobalBlock* FindBlock(GlobalMemoryHandle memory)
 {
     for (const std::unique_ptr<GlobalBlock>& block : GlobalBlocks) {
-        if (reinterpret_cast<GlobalHandle>(block.get()) == memory) return block.get();
+        if (reinterpret_cast<GlobalMemoryHandle>(block.get()) == memory) return block.get();
     }
     return nullptr;
 }
 
 } // namespace
 
-GlobalHandle OsGlobalAlloc(uint32_t flags, uint32_t size)
+GlobalMemoryHandle OsGlobalAlloc(uint32_t flags, uint32_t size)
 {
     if (StepFails(kFaultGlobalAlloc)) return nullptr;
-    return WithoutExceptions(static_cast<GlobalHandle>(nullptr), [&]() -> GlobalHandle {
+    return WithoutExceptions(static_cast<GlobalMemoryHandle>(nullptr), [&]() -> GlobalMemoryHandle {
         // Every block is handled as movable: locks are counted whatever the
         // flags say. A zero-size block still gets one byte, so that it has an
         // address of its own.
@@ -43,13 +43,13 @@ GlobalHandle OsGlobalAlloc(uint32_t flags, uint32_t size)
         block->Bytes.reset((flags & kGmemZeroInit) != 0 ? new (std::nothrow) unsigned char[bytes]()
                                                         : new (std::nothrow) unsigned char[bytes]);
         if (block->Bytes == nullptr) return nullptr;
-        GlobalHandle handle = reinterpret_cast<GlobalHandle>(block.get());
+        GlobalMemoryHandle handle = reinterpret_cast<GlobalMemoryHandle>(block.get());
         GlobalBlocks.push_back(std::move(block));
         return handle;
     });
 }
 
-void* OsGlobalLock(GlobalHandle memory)
+void* OsGlobalLock(GlobalMemoryHandle memory)
 {
     GlobalBlock* block = FindBlock(memory);
     if (block == nullptr) return nullptr;
@@ -57,17 +57,17 @@ void* OsGlobalLock(GlobalHandle memory)
     return block->Bytes.get();
 }
 
-GlobalHandle OsGlobalHandle(const void* address)
+GlobalMemoryHandle OsGlobalHandle(const void* address)
 {
     // Only a block's own address finds it; any other address gives null.
     if (address == nullptr) return nullptr;
     for (const std::unique_ptr<GlobalBlock>& block : GlobalBlocks) {
-        if (block->Bytes.get() == address) return reinterpret_cast<GlobalHandle>(block.get());
+        if (block->Bytes.get() == address) return reinterpret_cast<GlobalMemoryHandle>(block.get());
     }
     return nullptr;
 }
 
-int32_t OsGlobalUnlock(GlobalHandle memory)
+int32_t OsGlobalUnlock(GlobalMemoryHandle memory)
 {
     GlobalBlock* block = FindBlock(memory);
     if (block == nullptr || block->Locks == 0) return 0;
@@ -75,11 +75,11 @@ int32_t OsGlobalUnlock(GlobalHandle memory)
     return static_cast<int32_t>(block->Locks);
 }
 
-GlobalHandle OsGlobalFree(GlobalHandle memory)
+GlobalMemoryHandle OsGlobalFree(GlobalMemoryHandle memory)
 {
     // A locked block is freed as well, as GlobalFree does.
     for (auto block = GlobalBlocks.begin(); block != GlobalBlocks.end(); ++block) {
-        if (reinterpret_cast<GlobalHandle>(block->get()) == memory) {
+        if (reinterpret_cast<GlobalMemoryHandle>(block->get()) == memory) {
             GlobalBlocks.erase(block);
             return nullptr;
         }

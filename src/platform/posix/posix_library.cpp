@@ -206,7 +206,7 @@ ProcAddress OsGetProcAddress(ModuleHandle module, const char* name)
 {
     // Only handles this layer gave out are passed to dlsym.
     if (name == nullptr) return nullptr;
-    if (module != static_cast<ModuleHandle>(ProgramHandle()) && FindLoadedLibrary(module) == nullptr) return nullptr;
+    if (FindLoadedLibrary(module) == nullptr && module != static_cast<ModuleHandle>(ProgramHandle())) return nullptr;
     if (StepFails(kFaultSymbolLookup)) return nullptr;
     dlerror();
     void* address = dlsym(module, name);

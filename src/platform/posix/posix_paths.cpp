@@ -57,8 +57,12 @@ std::string FileNamePart(const std::string& path)
 std::string JoinPath(const std::string& directory, const std::string& name)
 {
     if (directory.empty()) return name;
-    if (directory.back() == '/') return directory + name;
-    return directory + "/" + name;
+    // Sized once and filled: every profile read joins a path.
+    const size_t separator = directory.back() == '/' ? 0 : 1;
+    std::string path(directory.size() + separator + name.size(), '/');
+    directory.copy(&path[0], directory.size());
+    name.copy(&path[directory.size() + separator], name.size());
+    return path;
 }
 
 static bool EntryExists(const std::string& path)

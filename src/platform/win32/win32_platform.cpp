@@ -1,14 +1,11 @@
 // The Windows target: each platform procedure hands its arguments to the
-// Win32 (or C runtime) function it is named after and returns its result.
-// Nothing is emulated here; the only work is converting between the
-// platform layer's handle types and the Win32 ones.
+// Win32 (or C runtime) function it is named after and converts between the
+// layer's handle types and the Win32 ones. A few hold a result to the
+// layer's contract: a Windows directory that does not fit is a failure, a
+// trace file's unknown size is 0, a short write fails, a clock frequency is
+// never 0; the process ends through the C runtime's exit.
 #include <direct.h>
-// <windows.h> declares a function GlobalHandle, which would collide with the
-// platform's handle type; this file never calls it, so its declaration is
-// renamed out of the way (win32_global_memory.cpp is the one that calls it).
-#define GlobalHandle Win32GlobalHandleUnusedHere
 #include <windows.h>
-#undef GlobalHandle
 
 #include <cstdlib>
 
@@ -74,8 +71,22 @@ ProcAddress OsGetProcAddress(ModuleHandle module, const char* name)
 int32_t OsFreeLibrary(ModuleHandle module) { return FreeLibrary(Convert<HMODULE>(module)); }
 
 // --- Global memory -------------------------------------------------------
-// In win32_global_memory.cpp: the Win32 function GlobalHandle and the
-// platform's handle type of that name cannot share a translation unit.
+
+GlobalMemoryHandle OsGlobalAlloc(uint32_t flags, uint32_t size)
+{
+    return Convert<GlobalMemoryHandle>(GlobalAlloc(flags, size));
+}
+
+void* OsGlobalLock(GlobalMemoryHandle memory) { return GlobalLock(Convert<HGLOBAL>(memory)); }
+
+GlobalMemoryHandle OsGlobalHandle(const void* address) { return Convert<GlobalMemoryHandle>(GlobalHandle(address)); }
+
+int32_t OsGlobalUnlock(GlobalMemoryHandle memory) { return GlobalUnlock(Convert<HGLOBAL>(memory)); }
+
+GlobalMemoryHandle OsGlobalFree(GlobalMemoryHandle memory)
+{
+    return Convert<GlobalMemoryHandle>(GlobalFree(Convert<HGLOBAL>(memory)));
+}
 
 // --- Windows, messages, beep ---------------------------------------------
 
@@ -148,8 +159,6 @@ int32_t OsChangeDirectory(const char* path)
     return _chdir(path);
 }
 
-// --- Process -------------------------------------------------------------
-
 // --- Trace file, clock, local time -----------------------------------------
 
 uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
@@ -159,15 +168,28 @@ uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
     return length < size ? length : 0;
 }
 
-AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize)
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize, char* lastByte)
 {
     // Append access without write access: every write goes to the end, even
-    // when another process appends too.
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // when another process appends too. Read access only for the last byte:
+    // a file that allows appending alone will do.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES, share, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const bool readable = file != INVALID_HANDLE_VALUE;
+    if (!readable)
+        file = CreateFileA(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, share, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     const DWORD size = GetFileSize(file, nullptr);
     *existingSize = size == INVALID_FILE_SIZE ? 0 : size;
+    *lastByte = 0;
+    if (*existingSize > 0) {
+        OVERLAPPED at = {};
+        at.Offset = *existingSize - 1;
+        DWORD read = 0;
+        if (!readable || !ReadFile(file, lastByte, 1, &read, &at) || read != 1) *lastByte = '\n';
+    }
     return Convert<AppendFileHandle>(file);
 }
 
@@ -202,5 +224,7 @@ void OsGetLocalTime(OsLocalTime* time)
     GetLocalTime(&now);
     *time = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
+
+// --- Process -------------------------------------------------------------
 
 void OsExitProcess(int status) { std::exit(status); }

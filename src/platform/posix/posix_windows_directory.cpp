@@ -1,5 +1,4 @@
-// Where the Linux build keeps its Windows directory. A library of its own,
-// shared by the platform layer and ovrun, which must find the same folder.
+// Where the Linux build keeps its Windows directory.
 #include "posix_windows_directory.h"
 
 #include <pwd.h>

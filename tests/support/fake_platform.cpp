@@ -344,7 +344,7 @@ constexpr uint32_t kGlobalMagic = 0x474C4F42;
 std::map<const void*, FakeGlobal*> blockByAddress;
 } // namespace
 
-GlobalHandle OsGlobalAlloc(uint32_t flags, uint32_t size)
+GlobalMemoryHandle OsGlobalAlloc(uint32_t flags, uint32_t size)
 {
     Log("GlobalAlloc " + std::to_string(flags) + " " + std::to_string(size));
     if (state.globalAllocFails || fake::Fails(fake::CallKind::GlobalAlloc)) return nullptr;
@@ -353,10 +353,10 @@ GlobalHandle OsGlobalAlloc(uint32_t flags, uint32_t size)
     std::memset(block->data, (flags & kGmemZeroInit) ? 0 : 0xCD, size);
     blockByAddress[block->data] = block;
     ++state.liveGlobalBlocks;
-    return reinterpret_cast<GlobalHandle>(block);
+    return reinterpret_cast<GlobalMemoryHandle>(block);
 }
 
-void* OsGlobalLock(GlobalHandle memory)
+void* OsGlobalLock(GlobalMemoryHandle memory)
 {
     Log("GlobalLock");
     auto* block = reinterpret_cast<FakeGlobal*>(memory);
@@ -367,14 +367,14 @@ void* OsGlobalLock(GlobalHandle memory)
     return block->data;
 }
 
-GlobalHandle OsGlobalHandle(const void* address)
+GlobalMemoryHandle OsGlobalHandle(const void* address)
 {
     Log("GlobalHandle");
     auto found = blockByAddress.find(address);
-    return found != blockByAddress.end() ? reinterpret_cast<GlobalHandle>(found->second) : nullptr;
+    return found != blockByAddress.end() ? reinterpret_cast<GlobalMemoryHandle>(found->second) : nullptr;
 }
 
-int32_t OsGlobalUnlock(GlobalHandle memory)
+int32_t OsGlobalUnlock(GlobalMemoryHandle memory)
 {
     Log("GlobalUnlock");
     auto* block = reinterpret_cast<FakeGlobal*>(memory);
@@ -382,7 +382,7 @@ int32_t OsGlobalUnlock(GlobalHandle memory)
     return --block->locks;
 }
 
-GlobalHandle OsGlobalFree(GlobalHandle memory)
+GlobalMemoryHandle OsGlobalFree(GlobalMemoryHandle memory)
 {
     Log("GlobalFree");
     auto* block = reinterpret_cast<FakeGlobal*>(memory);
@@ -496,12 +496,13 @@ uint32_t OsGetWindowsDirectory(char* buffer, uint32_t size)
 }
 
 // The handle is the file's bytes in state.appendFiles, which a map keeps in place.
-AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize)
+AppendFileHandle OsOpenAppendFile(const char* path, uint32_t* existingSize, char* lastByte)
 {
     Log(std::string("OpenAppendFile ") + path);
     if (state.unopenableFiles.count(path) != 0) return nullptr;
     std::string& bytes = state.appendFiles[path];
     *existingSize = static_cast<uint32_t>(bytes.size());
+    *lastByte = bytes.empty() ? '\0' : bytes.back();
     return reinterpret_cast<AppendFileHandle>(&bytes);
 }
 

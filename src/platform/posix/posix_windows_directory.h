@@ -1,6 +1,5 @@
 // Where the Linux build keeps its Windows directory (Orvane.ini, win.ini):
-// the platform layer's rule, shared with the tools that must find the same
-// folder.
+// the rule behind OsGetWindowsDirectory and the profile files' bare names.
 #pragma once
 
 #include <string>

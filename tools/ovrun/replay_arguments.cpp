@@ -1,0 +1,93 @@
+// The command line of `ovrun replay`.
+#include <cstring>
+
+#include "arguments.h"
+#include "replay.h"
+
+namespace replay {
+
+namespace {
+
+// Digits only, low to high.
+bool ParseWhole(const std::string& text, long low, long high, long* number)
+{
+    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *number = std::stol(text);
+    return *number >= low && *number <= high;
+}
+
+} // namespace
+
+bool ParseReplayArguments(int argc, const char* const* argv, ReplayOptions* options, std::string* error)
+{
+    *options = ReplayOptions();
+    bool optionsEnded = false;
+    for (int i = 0; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (optionsEnded || argument[0] != '-' || argument[1] == '\0') {
+            if (argument[0] == '\0') {
+                *error = "a trace or folder named by an empty argument";
+                return false;
+            }
+            options->Traces.push_back(argument);
+            continue;
+        }
+        bool missing = false;
+        std::string value;
+        long number = 0;
+        if (std::strcmp(argument, "--") == 0) {
+            optionsEnded = true;
+        } else if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+            options->Help = true;
+            return true;
+        } else if (std::strcmp(argument, "--keep") == 0) {
+            options->Keep = true;
+        } else if (TakeOptionValue("--jobs", argc, argv, &i, &value, &missing)) {
+            if (missing || !ParseWhole(value, 1, 256, &number)) {
+                *error = "--jobs takes a number of replays at a time, 1 to 256, not '" + value + "'";
+                return false;
+            }
+            options->Jobs = static_cast<unsigned>(number);
+        } else if (TakeOptionValue("--timeout", argc, argv, &i, &value, &missing)) {
+            if (missing || !ParseSeconds(value, &number)) {
+                *error = "--timeout takes whole seconds, 1 to " + std::to_string(kLongestTimeoutSeconds) + ", not '" +
+                         value + "'";
+                return false;
+            }
+            options->TimeoutSeconds = number;
+        } else if (TakeOptionValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
+                   TakeOptionValue("--standin", argc, argv, &i, &options->Standin, &missing) ||
+                   TakeOptionValue("--junit", argc, argv, &i, &options->Junit, &missing)) {
+            if (missing) {
+                *error = std::string(argument).substr(0, std::strcspn(argument, "=")) + " needs a value";
+                return false;
+            }
+        } else {
+            *error = std::string("unknown option '") + argument + "' of replay";
+            return false;
+        }
+    }
+    if (options->Traces.empty()) {
+        *error = "replay needs a trace or a folder of traces";
+        return false;
+    }
+    return true;
+}
+
+const char* ReplayUsageText()
+{
+    return "usage: ovrun replay TRACE|FOLDER... [OPTIONS]\n"
+           "Runs each session trace again (a folder: every *.txt in it, sorted) with the stand-in\n"
+           "engine beside a copy of the launcher, and compares the replay with the trace.\n"
+           "  --launcher PATH    the launcher to copy (default: the one beside ovrun)\n"
+           "  --standin PATH     the stand-in engine (default: from the build or the package)\n"
+           "  --junit FILE       also write the results as JUnit XML\n"
+           "  --jobs N           replays side by side (default: one per processor; on Windows\n"
+           "                     always one after the other)\n"
+           "  --timeout SECONDS  end a replay after SECONDS (default 60)\n"
+           "  --keep             keep the scratch folders and print where they are\n"
+           "Exit status: 0 every trace passed, 1 one failed or could not be replayed, 2 wrong\n"
+           "usage, 3 the replays could not run (no launcher, no stand-in).\n";
+}
+
+} // namespace replay
