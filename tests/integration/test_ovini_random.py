@@ -41,6 +41,7 @@ CALL_TEXT_LIMIT), and UTF-16 files hold whole code units.
 """
 
 import argparse
+import dataclasses
 import os
 import random
 import sys
@@ -52,6 +53,7 @@ import wine_prefix
 
 DEFAULT_FILES = 5000
 CHUNK = 400
+SHRINK_NUMBERS = 9000000
 SIZES = (1, 2, 3, 4, 5, 6, 8, 10, 16, 32, 260, 300, 525)
 BLANKS = " \t\x0b\x0c\x1a"
 # Names, defaults and values that calls pass stay well short of 32767 bytes,
@@ -89,18 +91,18 @@ KEYS = ["k", "K", "Path", "TRACE", "x y", ";k", "#k", "n\xe9", "", "Flag", "=", 
 
 # -- Generating a case ----------------------------------------------------------
 
+@dataclasses.dataclass
 class Case:
-    """A random file (as lines of text, their line ends and an encoding) and
-    the calls made on it; write_at is the index of the write or delete."""
-
-    def __init__(self, number, encoding, lines, ends, calls, write_at):
-        self.number = number
-        self.encoding = encoding
-        self.lines = lines
-        self.ends = ends
-        self.calls = calls
-        self.write_at = write_at
-        self.raw = None
+    """A random file (as lines of text, their line ends and an encoding, or
+    raw bytes) and the calls made on it; write_at is the index of the write
+    or delete."""
+    number: int
+    encoding: str
+    lines: list
+    ends: list
+    calls: list
+    write_at: int
+    raw: bytes = None
 
     def data(self):
         """The file's bytes; None for no file."""
@@ -119,13 +121,11 @@ class Case:
         return b"\xfe\xff" + text.encode("utf-16-be", "surrogatepass")
 
     def with_lines(self, lines, ends, calls):
-        return Case(self.number, self.encoding, lines, ends, calls, None)
+        return dataclasses.replace(self, lines=lines, ends=ends, calls=calls, write_at=None)
 
     def with_bytes(self, data):
         """The same calls on other bytes."""
-        case = Case(self.number, self.encoding, [], [], self.calls, self.write_at)
-        case.raw = data
-        return case
+        return dataclasses.replace(self, raw=data)
 
 
 class Generator:
@@ -462,8 +462,8 @@ def judge_all(runner, cases):
     outcomes = runner.run(cases)
     verdicts = [judge(case, outcome) for case, outcome in zip(cases, outcomes)]
     again = [index for index, (case, (failure, _)) in enumerate(zip(cases, verdicts))
-             if failure is not None and failure[3] == "call" and failure[0] > case.write_at and
-             outcomes[index].rewritten is not None]
+             if failure is not None and failure[3] == "call" and case.write_at is not None and
+             failure[0] > case.write_at and outcomes[index].rewritten is not None]
     if again:
         rewritten = [cases[index].with_bytes(outcomes[index].rewritten) for index in again]
         for index, case, outcome in zip(again, rewritten, runner.run(rewritten)):
@@ -509,11 +509,9 @@ def shrink(runner, case, failure):
                 chunk //= 2
             if ends[number] not in ("", "\n"):
                 candidates.append((lines, ends[:number] + ["\n"] + ends[number + 1:]))
-        made = []
-        for new_lines, new_ends in candidates[:600]:
-            candidate = current.with_lines(new_lines, new_ends, calls)
-            candidate.write_at = current.write_at
-            made.append(candidate)
+        # Each candidate a file of its own: numbers no generated case has.
+        made = [dataclasses.replace(current, lines=new_lines, ends=new_ends, number=SHRINK_NUMBERS + count)
+                for count, (new_lines, new_ends) in enumerate(candidates[:600])]
         smaller = still_fails(runner, made) if made else None
         if smaller is None:
             break
