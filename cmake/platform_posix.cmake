@@ -13,6 +13,7 @@ add_library(ovplatform STATIC
   src/platform/posix/posix_profile_cache.cpp
   src/platform/posix/posix_profile_file.cpp
   src/platform/posix/posix_profile_text.cpp
+  src/platform/posix/posix_profile_unicode.cpp
   src/platform/posix/posix_windows.cpp
   src/platform/posix/posix_windows_directory.cpp)
 target_include_directories(ovplatform PUBLIC src/platform ${OV_PLATFORM_DIR})

@@ -169,6 +169,19 @@ def profile_seeds():
         b"\x05\x00\x00\x03", b"\x01\x00\x00" + value(b"new"),
         b"\x05\x00\x00\x80", b"\x01\x00\x00" + value(b"new"),
     ])
+    yield "utf16-file", profile_seed(b"\xff\xfe" + "[S]\r\nA=caf\xe9\u0101\r\n\r\nB\n=x\r\n[]\r\nC=1".encode("utf-16-le"), [
+        profile_step_read(fresh(b"S"), fresh(b"A"), 10),
+        b"\x01" + fresh(b"S") + fresh(b"N") + value(b"\xe9\x80"),
+        b"\x04" + fresh(b"S") + fresh(b"") + word(8),
+        b"\x02" + fresh(b"S") + fresh(b""),
+        b"\x01" + fresh(b"New") + fresh(b"k") + value(b"v"),
+    ])
+    yield "utf8-file", profile_seed(b"\xef\xbb\xbfk=\xc3\xa9\r\n[S]\r\nA=\xf4\x90\r\nA\r\n", [
+        profile_step_read(fresh(b""), fresh(b"k"), 10),
+        b"\x04" + fresh(b"S") + fresh(b"") + word(5),
+        b"\x01" + fresh(b"S") + fresh(b"A") + value(b"\xe9"),
+        b"\x01" + fresh(b"T") + fresh(b"B") + value(b"1"),
+    ])
     yield "duplicate-sections", profile_seed(b"[S]\r\nA=1\r\nB=2\r\n[T]\r\nC=3\r\n[s]\r\nA=9\r\nD=4\r\n", [
         b"\x03" + fresh(b"S") + fresh(b""),
         profile_step_read(fresh(b"S"), fresh(b"A"), 10),

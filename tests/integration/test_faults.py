@@ -168,7 +168,9 @@ class FaultsTest(sessions.SessionTestCase):
         self.assertEqual(self.target.read_settings(), without_line(data, b"COMMANDE=EDITEUR\r\n"))
 
     def test_nul_bytes_end_their_line_and_are_kept(self):
-        data = (b"\x00\x00junk\x00\r\n[TEST]\x00[OTHER]\r\nPARAM1=P\x00never read\r\n"
+        # A NUL ends a name or a value; a ']' after it would still close the
+        # header (as the real functions read "[TEST]\0[OTHER]": "TEST]").
+        data = (b"\x00\x00junk\x00\r\n[TEST]\x00[OTHER\r\nPARAM1=P\x00never read\r\n"
                 b"COMMANDE=EDITEUR\r\nREPCOURANT=" + self.project_dir().encode() + b"/\r\nPARAM2=F\x00\x00\r\n"
                 b"NOMFEN=\x00x\r\n[Z]\r\n\x00")
         self.target.write_file(harness.SETTINGS_FILE, data)

@@ -249,6 +249,54 @@ class OviniComparisonTest(unittest.TestCase):
         self.ovini("set", FILE, "New", "k", "v")
         self.assertEqual(self.native.read_file(FILE), b"[Setup]\r\nPath=x\r\n[New]\r\nk=v\r\n")
 
+    # -- Files with a byte-order mark ------------------------------------------------
+
+    def batch(self, target, calls):
+        """Runs calls (tuples of bytes, the file first) in one ovini batch on
+        target; returns each call's output."""
+        path = target.scratch / "calls.txt"
+        path.write_bytes(b"".join(call[0] + b"\t" + b"\t".join(call[1:]) + b"\n" for call in calls))
+        result = target.run_tool("ovini", ["batch", target.path_text(path)])
+        self.assertEqual((result.status, result.stderr), (0, b""), result)
+        return result.stdout.split(b"\0\n")[:-1]
+
+    def test_writes_to_marked_files_read_the_same_under_wine(self):
+        # The Linux layer writes a UTF-16 or UTF-8-marked file in its own
+        # encoding and leaves the other lines alone; the real functions must
+        # read the file it leaves with the value written, as they read the
+        # file they write themselves. (Batches pass the bytes 0xE9 and 0x80
+        # as they are; a command line would take them through a code page.)
+        value = b"x\xe9\x80"
+        calls = [(b"set", FILE.encode(), b"Setup", b"Path", value), (b"set", FILE.encode(), b"New", b"k", value),
+                 (b"get", FILE.encode(), b"Setup", b"Path"), (b"get", FILE.encode(), b"new", b"K")]
+        for mark, encoding in ((b"\xff\xfe", "utf-16-le"), (b"\xfe\xff", "utf-16-be"), (b"\xef\xbb\xbf", "utf-8")):
+            with self.subTest(encoding):
+                self.seed(FILE, mark + "; c\n[Setup]\n  Path = a \nOther=1".encode(encoding))
+                native = self.batch(self.native, calls)
+                self.assertEqual(native, self.batch(self.wine, calls))
+                self.assertEqual(native[2:], [b"3\tx\xe9\x80\n"] * 2)
+                written = self.native.read_file(FILE)
+                self.assertTrue(written.startswith(mark + "; c\n".encode(encoding)), written)
+                self.wine.write_file("ovini-written.ini", written)
+                reads = [(b"get", b"ovini-written.ini") + call[2:] for call in calls[2:]]
+                self.assertEqual(self.batch(self.wine, reads), native[2:])
+
+    def test_every_utf16_unit_reads_as_the_code_page_converts_it(self):
+        # Values holding every UTF-16 code unit but the line breaks, blanks,
+        # quotes and NUL, 256 to a key: each comes back in Windows-1252 as
+        # the real functions convert it (the page's own characters, its best
+        # fits, '?' for the rest and for each half of a surrogate pair).
+        special = {0x00, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x1A, 0x20, 0x22, 0x27}
+        units = [unit for unit in range(0x10000) if unit not in special]
+        lines = ["[U]"] + [f"k{start}=<" + "".join(chr(unit) for unit in units[start:start + 256]) + ">"
+                           for start in range(0, len(units), 256)]
+        self.seed(FILE, b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le", "surrogatepass"))
+        calls = [(b"get", FILE.encode(), b"U", f"k{start}".encode(), b"", b"1000")
+                 for start in range(0, len(units), 256)]
+        native = self.batch(self.native, calls)
+        self.assertEqual(len(native), len(calls))
+        self.assertEqual(native, self.batch(self.wine, calls))
+
     # -- Deletes in a missing file -------------------------------------------------
 
     def test_delete_in_missing_file_returns_1_and_creates_nothing(self):

@@ -147,6 +147,78 @@ TEST_F(ProfileFile, CreatesAddsAndDeletesInACrlfFile)
     }
 }
 
+// Text as UTF-16 code units: ASCII as itself, and "\xE9\x80" as the code
+// page's e acute and euro sign.
+std::string Utf16(const std::string& text, bool bigEndian)
+{
+    std::string bytes;
+    for (const char c : text) {
+        const unsigned unit = c == '\xE9' ? 0xE9 : c == '\x80' ? 0x20AC : static_cast<unsigned char>(c);
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? high : low;
+        bytes += bigEndian ? low : high;
+    }
+    return bytes;
+}
+
+TEST_F(ProfileFile, WritesIntoAMarkedFileKeepItsEncodingAndItsOtherBytes)
+{
+    // The lines a write does not touch keep their bytes (LF ends, spacing, a
+    // broken UTF-8 byte); what it writes is in the file's own encoding, and
+    // reads back as the ANSI value given.
+    struct Encoding {
+        const char* Label;
+        std::string Mark;
+        std::string (*Encode)(const std::string&);
+    };
+    const Encoding encodings[] = {
+        {"UTF-16 LE", "\xFF\xFE", [](const std::string& t) { return Utf16(t, false); }},
+        {"UTF-16 BE", "\xFE\xFF", [](const std::string& t) { return Utf16(t, true); }},
+        {"UTF-8", "\xEF\xBB\xBF",
+         [](const std::string& t) {
+             std::string bytes;
+             for (const char c : t)
+                 bytes += c == '\xE9' ? "\xC3\xA9" : c == '\x80' ? "\xE2\x82\xAC" : std::string(1, c);
+             return bytes;
+         }},
+    };
+    for (const Encoding& encoding : encodings) {
+        SCOPED_TRACE(encoding.Label);
+        const std::string comment = encoding.Mark == "\xEF\xBB\xBF" ? "; \xFF\n" : encoding.Encode("; c\n");
+        WriteBytes(path_, encoding.Mark + comment + encoding.Encode("[Setup]\n  Path = a \nOther=1\n"));
+        ASSERT_EQ(OsWritePrivateProfileString("SETUP", "path", "x\xE9\x80", path_.c_str()), 1);
+        ASSERT_EQ(OsWritePrivateProfileString("New", "k", "v", path_.c_str()), 1);
+        ASSERT_EQ(OsWritePrivateProfileString("Setup", "Other", nullptr, path_.c_str()), 1);
+        EXPECT_EQ(Bytes(), encoding.Mark + comment + encoding.Encode("[Setup]\nPath=x\xE9\x80\n[New]\r\nk=v\r\n"));
+        uint32_t returned = 0;
+        EXPECT_EQ(Read("Path", "", 10, &returned).substr(0, 4), "x\xE9\x80\0"s);
+    }
+}
+
+TEST_F(ProfileFile, AWriteAfterTheOddLastByteOfAUtf16FileKeepsWhatItReads)
+{
+    // The odd byte 'v' reads as the unit 'v' in either byte order; the write
+    // makes it that whole unit, then appends in step.
+    for (const bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "BE" : "LE");
+        const std::string mark = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+        WriteBytes(path_, mark + Utf16("[Setup]\r\nPath=a", bigEndian) + "v");
+        ASSERT_EQ(OsWritePrivateProfileString("New", "k", "1", path_.c_str()), 1);
+        EXPECT_EQ(Bytes(), mark + Utf16("[Setup]\r\nPath=av\r\n[New]\r\nk=1\r\n", bigEndian));
+    }
+}
+
+TEST_F(ProfileFile, AWriteAfterAUtf8SequenceTheFileCutsShortKeepsItsOneReplacement)
+{
+    // F4 90 80 at the end reads as one '?'; followed by a line break it would
+    // read as two (F4 90 cannot start a character, 80 stands alone).
+    WriteBytes(path_, "\xEF\xBB\xBF[Setup]\r\nPath=x\xF4\x90\x80");
+    ASSERT_EQ(OsWritePrivateProfileString("New", "k", "1", path_.c_str()), 1);
+    EXPECT_EQ(Bytes(), "\xEF\xBB\xBF[Setup]\r\nPath=x\xEF\xBF\xBD\r\n[New]\r\nk=1\r\n");
+    uint32_t returned = 0;
+    EXPECT_EQ(Read("Path", "", 10, &returned).substr(0, 3), "x?\0"s);
+}
+
 TEST_F(ProfileFile, SameValueLeavesTheFileAlone)
 {
     WriteBytes(path_, "[Setup]\r\nPath = v\r\n");

@@ -8,14 +8,23 @@
 //   keys FILE SECTION [SIZE]               prints "<return>\n", then each name and "\n"
 //   set FILE SECTION KEY VALUE             prints "<return>\n"
 //   delete FILE SECTION [KEY]              prints "<return>\n"
+//   batch CALLS                            runs each call of the file CALLS
 //
 // FILE is handed over as the launcher hands "Orvane.ini": a bare name is in
 // the Windows directory. The bare name win.ini, in any letter case, selects
 // the WIN.INI procedures instead.
+//
+// CALLS holds one call a line: the command and its operands separated by
+// tabs, with \\, \t, \r, \n and \xHH escapes, so that any bytes reach the
+// call (a Windows command line would pass them through a code page). Each
+// call's output is followed by a NUL and a line feed, which no name or value
+// read can hold. One process for thousands of calls: a differential test
+// under Wine would otherwise spend its time starting processes.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "binary_output.h"
@@ -36,10 +45,13 @@ static const char kUsageText[] =
     "       ovini keys FILE SECTION [SIZE]\n"
     "       ovini set FILE SECTION KEY VALUE\n"
     "       ovini delete FILE SECTION [KEY]\n"
+    "       ovini batch CALLS\n"
     "A FILE without a directory is in the Windows directory; win.ini (any case) is WIN.INI.\n"
     "get prints the read's return value, a tab and the text; sections and keys print the\n"
     "return value, then each name of the list on a line of its own; set and delete print\n"
     "the write's return value. SIZE is the buffer's size in bytes, 0 to 1048576 (default 300).\n"
+    "batch runs one call a line of the file CALLS (fields separated by tabs, with \\\\, \\t,\n"
+    "\\r, \\n and \\xHH escapes), each call's output followed by a NUL and a line feed.\n"
     "Exit status: 0 the call was made, 2 wrong usage, 3 the read broke its buffer's contract.\n";
 
 static int Usage()
@@ -146,18 +158,9 @@ static int Write(const char* fileName, const char* section, const char* key, con
     return 0;
 }
 
-int main(int argc, char** argv)
+// One call: the command and its operands; returns the exit status.
+static int Call(const char* command, int operands, char** operand)
 {
-    UseBinaryStandardOutput();
-    if (argc < 2) return Usage();
-    const char* command = argv[1];
-    if (argc == 2 && (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0)) {
-        std::fputs(kUsageText, stdout);
-        return 0;
-    }
-    const int operands = argc - 2;
-    char** operand = argv + 2;
-
     if (std::strcmp(command, "get") == 0 && operands >= 3 && operands <= 5) {
         const char* defaultText = operands >= 4 ? operand[3] : nullptr;
         uint32_t size = kDefaultReadSize;
@@ -178,4 +181,95 @@ int main(int argc, char** argv)
     if (std::strcmp(command, "delete") == 0 && (operands == 2 || operands == 3))
         return Write(operand[0], operand[1], operands == 3 ? operand[2] : nullptr, nullptr);
     return Usage();
+}
+
+static int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Splits one line of CALLS into its unescaped fields; false for a bad escape.
+static bool SplitCall(const std::string& line, std::vector<std::string>* fields)
+{
+    fields->assign(1, std::string());
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\t') {
+            fields->emplace_back();
+            continue;
+        }
+        if (c != '\\') {
+            fields->back() += c;
+            continue;
+        }
+        if (++i == line.size()) return false;
+        if (line[i] == 'x') {
+            const int high = i + 2 < line.size() ? HexDigit(line[i + 1]) : -1;
+            const int low = high >= 0 ? HexDigit(line[i + 2]) : -1;
+            if (low < 0) return false;
+            fields->back() += static_cast<char>(high * 16 + low);
+            i += 2;
+            continue;
+        }
+        // An escape's letter, then the byte it stands for.
+        static const char kEscapes[] = "\\\\t\tr\rn\n";
+        size_t at = 0;
+        while (kEscapes[at] != '\0' && kEscapes[at] != line[i])
+            at += 2;
+        if (kEscapes[at] == '\0') return false;
+        fields->back() += kEscapes[at + 1];
+    }
+    return true;
+}
+
+static int Batch(const char* callsName)
+{
+    FILE* calls = std::fopen(callsName, "rb");
+    if (calls == nullptr) {
+        std::fprintf(stderr, "ovini: cannot open %s\n", callsName);
+        return kUsageStatus;
+    }
+    std::string line;
+    std::vector<std::string> fields;
+    std::vector<char*> arguments;
+    int status = 0;
+    unsigned long lineNumber = 0;
+    for (int c = 0; status == 0 && c != EOF;) {
+        line.clear();
+        while ((c = std::fgetc(calls)) != EOF && c != '\n')
+            line += static_cast<char>(c);
+        if (c == EOF && line.empty()) break;
+        ++lineNumber;
+        if (!SplitCall(line, &fields)) {
+            std::fprintf(stderr, "ovini: %s:%lu: a bad escape\n", callsName, lineNumber);
+            status = kUsageStatus;
+            break;
+        }
+        arguments.clear();
+        for (std::string& field : fields)
+            arguments.push_back(&field[0]);
+        status = Call(arguments[0], static_cast<int>(arguments.size()) - 1, arguments.data() + 1);
+        if (status == 0)
+            std::fwrite("\0\n", 1, 2, stdout);
+        else
+            std::fprintf(stderr, "ovini: %s:%lu: the call failed\n", callsName, lineNumber);
+    }
+    std::fclose(calls);
+    return status;
+}
+
+int main(int argc, char** argv)
+{
+    UseBinaryStandardOutput();
+    if (argc < 2) return Usage();
+    const char* command = argv[1];
+    if (argc == 2 && (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0)) {
+        std::fputs(kUsageText, stdout);
+        return 0;
+    }
+    if (std::strcmp(command, "batch") == 0) return argc == 3 ? Batch(argv[2]) : Usage();
+    return Call(command, argc - 2, argv + 2);
 }

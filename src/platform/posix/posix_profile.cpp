@@ -106,10 +106,12 @@ uint32_t CopyCut(const std::string& text, char* buffer, uint32_t size)
 }
 
 // A list of NUL-ended names and one more NUL. A list too long for the buffer
-// is cut to size-2 bytes and ended by two NULs, returning size-2.
+// is cut to size-2 bytes and ended by two NULs, returning size-2; so is one
+// that would fill the buffer exactly. (Wine; Windows not established for
+// the exact fit.)
 uint32_t CopyNameList(const std::string& list, char* buffer, uint32_t size)
 {
-    if (list.size() + 1 <= size) {
+    if (list.size() + 2 <= size) {
         std::memcpy(buffer, list.data(), list.size());
         buffer[list.size()] = '\0';
         if (list.empty() && size >= 2) buffer[1] = '\0';

@@ -14,11 +14,14 @@ const std::string_view kNewLine = "\r\n";
 
 using LineKind = ProfileLineKind;
 
+constexpr size_t kNone = static_cast<size_t>(-1);
+
 bool IsBlank(char character)
 {
-    // A trailing Ctrl-Z counts as a blank, as an old editor's end-of-file
-    // mark. (Wine; Windows not established: we follow Wine.)
-    return character == ' ' || character == '\t' || character == '\x1A';
+    // Space, tab, vertical tab, form feed, and Ctrl-Z as an old editor's
+    // end-of-file mark; no other control character and no Unicode space.
+    // (Wine; Windows not established: we follow Wine.)
+    return character == ' ' || character == '\t' || character == '\v' || character == '\f' || character == '\x1A';
 }
 
 std::string_view TrimLeading(std::string_view text)
@@ -38,6 +41,18 @@ std::string_view Trim(std::string_view text)
     return text.substr(0, end);
 }
 
+// A name or a value ends at a NUL byte, after its blanks are trimmed: "k=a
+// \0" reads "a ", "k\0x=1" is the key "k", and the next line is still
+// parsed. (Wine; Windows not established.)
+std::string_view CutAtNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+
+// hasNul: the line holds a NUL somewhere (most hold none).
+std::string_view NameOrValue(std::string_view text, bool hasNul)
+{
+    text = Trim(text);
+    return hasNul ? CutAtNul(text) : text;
+}
+
 std::string_view RemoveOuterQuotes(std::string_view text)
 {
     // Only one matching pair goes, and only when it encloses the whole text:
@@ -49,190 +64,266 @@ std::string_view RemoveOuterQuotes(std::string_view text)
 
 void Interpret(std::string_view lineText, ProfileLine* line)
 {
-    // A line ends at a NUL byte for every purpose but keeping its bytes:
-    // "ab\0cd" reads "ab", and the next line is still parsed. (Wine; Windows
-    // not established.)
-    const size_t nul = lineText.find('\0');
-    const std::string_view text = Trim(nul == std::string_view::npos ? lineText : lineText.substr(0, nul));
+    const std::string_view text = Trim(lineText);
     line->Name = text;
     line->Value = std::string_view();
+    line->BareEquals = false;
     if (text.empty()) {
         line->Kind = LineKind::Blank;
         return;
     }
-    // "[Setup" without ']' is not a header; text after the ']' is ignored;
+    const bool hasNul = text.find('\0') != std::string_view::npos;
+    // A header's name runs to the line's last ']': "[a]]" is "a]", and text
+    // after the last ']' is ignored. "[Setup" without ']' is not a header;
     // blanks inside the brackets do not count: "[ Setup ]" is "Setup".
-    const size_t close = text.find(']');
-    if (text.front() == '[' && close != std::string_view::npos) {
+    // (Wine; Windows not established for a second ']'.)
+    const size_t close = text.front() == '[' ? text.rfind(']') : std::string_view::npos;
+    if (close != std::string_view::npos) {
         line->Kind = LineKind::Header;
-        line->Name = Trim(text.substr(1, close - 1));
+        line->Name = NameOrValue(text.substr(1, close - 1), hasNul);
         return;
     }
-    // The text after the first '=' is the value. A line without '=' is not
-    // a key for a read. ';' is not special: ";Path=x" is the key ";Path",
-    // which no ordinary name reaches. (Wine; Windows not established.)
+    // The text after the first '=' is the value. A line without '=' is a key
+    // without a value: a read of it gives the default. ';' is not special:
+    // ";Path=x" is the key ";Path", which no ordinary name reaches. (Wine;
+    // Windows not established.)
     const size_t equals = text.find('=');
     if (equals == std::string_view::npos) {
         line->Kind = LineKind::Other;
+        line->Name = hasNul ? CutAtNul(text) : text;
         return;
     }
     line->Kind = LineKind::Entry;
-    line->Name = Trim(text.substr(0, equals));
-    line->Value = Trim(text.substr(equals + 1));
+    line->Name = NameOrValue(text.substr(0, equals), hasNul);
+    line->Value = NameOrValue(text.substr(equals + 1), hasNul);
+    line->BareEquals = equals == 0;
 }
 
-// CRLF, LF and CR each end a line; the last line may have no line break.
-std::vector<ProfileLine> SplitLines(std::string_view text)
+// The line that starts at start: sets *textEnd to the offset of its line
+// break and returns the offset after that. CRLF, LF and CR each end a line;
+// the last line may have no line break. Text is bytes or code units.
+template <typename Text> size_t LineAt(const Text& text, size_t start, size_t* textEnd)
 {
-    std::vector<ProfileLine> lines;
-    // One allocation for a file of LF or CRLF lines.
-    lines.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t textEnd = start;
-        while (textEnd < text.size() && text[textEnd] != '\r' && text[textEnd] != '\n')
-            ++textEnd;
-        size_t end = textEnd;
-        if (end < text.size()) end += text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
-        ProfileLine line{start, textEnd, end, LineKind::Blank, {}, {}};
-        Interpret(text.substr(start, textEnd - start), &line);
-        lines.push_back(line);
-        start = end;
-    }
-    return lines;
+    size_t at = start;
+    while (at < text.size() && text[at] != '\r' && text[at] != '\n')
+        ++at;
+    *textEnd = at;
+    if (at < text.size()) at += text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+    return at;
 }
 
-constexpr size_t kNone = static_cast<size_t>(-1);
-
-// The first header named section. Only the first of
-// duplicate sections is ever searched: a key only in a second [Setup] is not
-// found. (Wine; Windows not established.)
-size_t FindSection(const std::vector<ProfileLine>& lines, std::string_view section)
+ProfileLine LineBetween(size_t start, size_t textEnd, size_t end, std::string_view text)
 {
-    // Non-ASCII letters are not folded: [CAF\xC9] is not "caf\xE9". (Wine;
-    // Windows not established.)
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].Kind == LineKind::Header && EqualIgnoringAsciiCase(lines[i].Name, section)) return i;
-    }
-    return kNone;
-}
-
-// One past the last line of the section whose header is line `header`. Lines
-// before the first header belong to no section.
-size_t SectionEnd(const std::vector<ProfileLine>& lines, size_t header)
-{
-    size_t end = header + 1;
-    while (end < lines.size() && lines[end].Kind != LineKind::Header)
-        ++end;
-    return end;
-}
-
-// The line a write or delete of key acts on: the first entry of that name
-// (only the first of duplicates is replaced or deleted), or a line holding
-// just that name, which then receives the value ("Flag" becomes "Flag=1").
-size_t FindKeyForEdit(const std::vector<ProfileLine>& lines, size_t header, std::string_view key)
-{
-    const size_t end = SectionEnd(lines, header);
-    for (size_t i = header + 1; i < end; ++i) {
-        const LineKind kind = lines[i].Kind;
-        if ((kind == LineKind::Entry || kind == LineKind::Other) && EqualIgnoringAsciiCase(lines[i].Name, key))
-            return i;
-    }
-    return kNone;
-}
-
-bool EndsWithLineBreak(std::string_view text) { return !text.empty() && (text.back() == '\n' || text.back() == '\r'); }
-
-// Names the caller passes are matched without their surrounding blanks
-// (Wine; Windows not established) and written without their leading ones.
-std::string NewEntryLine(std::string_view key, std::string_view value)
-{
-    std::string line(TrimLeading(key));
-    line += '=';
-    line += value;
-    line += kNewLine;
+    ProfileLine line{};
+    line.Start = start;
+    line.TextEnd = textEnd;
+    line.End = end;
+    Interpret(text, &line);
     return line;
 }
 
-// The first header named section among the header lines listed in headers.
-size_t FindSectionAmong(const std::vector<ProfileLine>& lines, const std::vector<size_t>& headers,
-                        std::string_view section)
+void SplitAnsi(std::string_view text, std::vector<ProfileLine>* lines)
 {
-    for (const size_t header : headers) {
-        if (EqualIgnoringAsciiCase(lines[header].Name, section)) return header;
+    // One allocation for a file of LF or CRLF lines.
+    lines->reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    for (size_t start = 0, textEnd = 0, end = 0; start < text.size(); start = end) {
+        end = LineAt(text, start, &textEnd);
+        lines->push_back(LineBetween(start, textEnd, end, text.substr(start, textEnd - start)));
     }
-    return kNone;
 }
 
-bool FindValueInSection(const std::vector<ProfileLine>& lines, size_t header, std::string_view key, std::string* value)
+// The same over a Unicode file's code units, whose text the lines hold in
+// the parser's form.
+void SplitUnicode(std::string_view bytes, ProfileLines* split)
 {
-    if (header == kNone) return false;
-    const size_t end = SectionEnd(lines, header);
-    const std::string_view name = Trim(key);
-    for (size_t i = header + 1; i < end; ++i) {
-        // The first of duplicate keys wins. "Path=" is a key with an empty
-        // value, not a missing one.
-        if (lines[i].Kind == LineKind::Entry && EqualIgnoringAsciiCase(lines[i].Name, name)) {
-            value->assign(RemoveOuterQuotes(lines[i].Value));
+    ProfileUnits decoded;
+    DecodeProfileUnits(bytes, split->BodyStart, split->Encoding, &decoded);
+    const std::vector<char16_t>& units = decoded.Units;
+    // Each line in units and in the form; the views are taken once the form
+    // is whole and no longer moves.
+    struct Span {
+        size_t Start, TextEnd, End, FormStart, FormEnd;
+    };
+    std::vector<Span> spans;
+    for (size_t start = 0, textEnd = 0, end = 0; start < units.size(); start = end) {
+        end = LineAt(units, start, &textEnd);
+        const size_t formStart = split->Form.size();
+        for (size_t i = start; i < textEnd; ++i)
+            AppendUnitForm(units[i], &split->Form);
+        spans.push_back({start, textEnd, end, formStart, split->Form.size()});
+    }
+    const std::string_view form = split->Form;
+    split->Lines.reserve(spans.size());
+    for (const Span& span : spans) {
+        split->Lines.push_back(LineBetween(decoded.Offsets[span.Start], decoded.Offsets[span.TextEnd],
+                                           decoded.Offsets[span.End],
+                                           form.substr(span.FormStart, span.FormEnd - span.FormStart)));
+    }
+}
+
+std::vector<size_t> HeaderIndices(const std::vector<ProfileLine>& lines)
+{
+    std::vector<size_t> headers;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].Kind == LineKind::Header) headers.push_back(i);
+    }
+    return headers;
+}
+
+// The lines of one section, [First, End), after its header; Header is
+// kNone for the lines before the first header.
+struct SectionSpan {
+    size_t Header, First, End;
+};
+
+// The section a name reaches. "" reaches the lines before the first header,
+// even when there are none, so that a "[]" header is never reached. Any
+// other name reaches the first header of that name: a key only in a second
+// [Setup] is not found. Non-ASCII letters are not folded: [CAF\xC9] is not
+// "caf\xE9". (Wine; Windows not established.) headers lists the header lines.
+bool FindSection(const std::vector<ProfileLine>& lines, const std::vector<size_t>& headers, std::string_view name,
+                 SectionSpan* span)
+{
+    if (name.empty()) {
+        *span = {kNone, 0, headers.empty() ? lines.size() : headers.front()};
+        return true;
+    }
+    for (size_t at = 0; at < headers.size(); ++at) {
+        if (EqualIgnoringAsciiCase(lines[headers[at]].Name, name)) {
+            *span = {headers[at], headers[at] + 1, at + 1 < headers.size() ? headers[at + 1] : lines.size()};
             return true;
         }
     }
     return false;
 }
 
-std::string NameListOf(const std::vector<ProfileLine>& lines, size_t header, const char* section)
+bool IsKeyLine(const ProfileLine& line) { return line.Kind == LineKind::Entry || line.Kind == LineKind::Other; }
+
+// The first key line of that name: a key=value, or a line holding just the
+// name, which hides a later key=value of the same name (a read gives the
+// default) and receives a written value ("Flag" becomes "Flag=1"). The first
+// of duplicate keys is the one read, replaced or deleted.
+size_t FindKey(const std::vector<ProfileLine>& lines, const SectionSpan& span, std::string_view key)
 {
-    std::string list;
-    if (section == nullptr) {
-        for (const ProfileLine& line : lines) {
-            if (line.Kind == LineKind::Header) {
-                list += line.Name;
-                list += '\0';
-            }
-        }
-        return list;
+    for (size_t i = span.First; i < span.End; ++i) {
+        if (IsKeyLine(lines[i]) && EqualIgnoringAsciiCase(lines[i].Name, key)) return i;
     }
-    if (header == kNone) return list;
-    const size_t end = SectionEnd(lines, header);
-    for (size_t i = header + 1; i < end; ++i) {
-        // "name2=" is listed as a key, "name3" is not.
-        if (lines[i].Kind == LineKind::Entry) {
-            list += lines[i].Name;
-            list += '\0';
-        }
-    }
-    return list;
+    return kNone;
 }
 
+// One past the last line of the key at line `first`. A nameless key takes
+// in the "=value" lines that follow it (blank lines between them aside):
+// they are one key, with the first line's value. A name that a NUL makes
+// empty ("\0=v") starts a key of its own. (Wine; Windows not established.)
+size_t KeyEnd(const std::vector<ProfileLine>& lines, size_t first, size_t end)
+{
+    if (!lines[first].Name.empty()) return first + 1;
+    size_t last = first;
+    for (size_t i = first + 1; i < end; ++i) {
+        if (lines[i].Kind == LineKind::Blank) continue;
+        if (!lines[i].BareEquals) break;
+        last = i;
+    }
+    return last + 1;
+}
+
+// A caller's name or value as the lines spell it: in an ANSI file the text
+// itself; storage holds a converted one.
+std::string_view InForm(const ProfileLines& split, std::string_view ansi, std::string* storage)
+{
+    if (split.Encoding == ProfileEncoding::Ansi) return ansi;
+    *storage = FormFromAnsi(ansi);
+    return *storage;
+}
+
+std::string ToAnsi(const ProfileLines& split, std::string_view form)
+{
+    return split.Encoding == ProfileEncoding::Ansi ? std::string(form) : AnsiFromForm(form);
+}
+
+// Text in the parser's form inserted at offset as the file spells it.
+void InsertText(std::string* text, const ProfileLines& split, size_t offset, std::string_view form)
+{
+    if (split.Encoding == ProfileEncoding::Ansi) {
+        text->insert(offset, form);
+        return;
+    }
+    const std::string bytes = EncodeForm(form, split.Encoding);
+    if (offset == text->size() && split.Encoding == ProfileEncoding::Utf8) {
+        // A UTF-8 sequence cut short by the end of the file reads as one
+        // U+FFFD, which bytes after it could make two: it becomes that one.
+        const size_t tail = BrokenUtf8Tail(*text, split.BodyStart);
+        if (tail < text->size()) text->replace(tail, text->size() - tail, "\xEF\xBF\xBD");
+        offset = text->size();
+    } else if (offset == text->size() && (offset - split.BodyStart) % 2 != 0) {
+        // The odd last byte of a UTF-16 file reads as a unit of its own
+        // value; it is made that unit whole, so that what follows is in step.
+        text->insert(split.Encoding == ProfileEncoding::Utf16Be ? offset - 1 : offset, 1, '\0');
+        ++offset;
+    }
+    text->insert(offset, bytes);
+}
+
+std::string NewEntryLine(std::string_view key, std::string_view value)
+{
+    std::string line(key);
+    line += '=';
+    line += value;
+    line += kNewLine;
+    return line;
+}
+
+// The file's text split for an edit, with its header lines.
+struct EditedText {
+    explicit EditedText(std::string_view bytes)
+    {
+        SplitProfile(bytes, &Split);
+        Headers = HeaderIndices(Split.Lines);
+    }
+    ProfileLines Split;
+    std::vector<size_t> Headers;
+};
+
 } // namespace
+
+void SplitProfile(std::string_view bytes, ProfileLines* split)
+{
+    split->Lines.clear();
+    split->Form.clear();
+    split->Encoding = DetectProfileEncoding(bytes, &split->BodyStart);
+    if (split->Encoding == ProfileEncoding::Ansi)
+        SplitAnsi(bytes, &split->Lines);
+    else
+        SplitUnicode(bytes, split);
+}
 
 std::string ProfileDefaultText(const char* defaultText)
 {
     // A null default reads as "".
     if (defaultText == nullptr) return "";
     std::string_view text = defaultText;
-    // Trailing spaces of the default go; tabs and leading blanks stay, and
-    // one outer pair of quotes goes. (Wine; Windows not established for tabs
-    // and quotes.)
-    while (!text.empty() && text.back() == ' ')
+    // Trailing spaces of the default go, all but the first byte: "  " reads
+    // " ". Tabs and leading blanks stay, and one outer pair of quotes goes.
+    // (Wine; Windows not established for tabs, quotes and a default of
+    // spaces.)
+    while (text.size() > 1 && text.back() == ' ')
         text.remove_suffix(1);
     return std::string(RemoveOuterQuotes(text));
 }
 
 void ProfileIndex::Assign(std::string bytes)
 {
-    lines_.clear();
+    split_.Lines.clear();
+    split_.Form.clear();
     headers_.clear();
     text_ = std::move(bytes);
     try {
-        lines_ = SplitLines(text_);
-        for (size_t i = 0; i < lines_.size(); ++i) {
-            if (lines_[i].Kind == LineKind::Header) headers_.push_back(i);
-        }
+        SplitProfile(text_, &split_);
+        headers_ = HeaderIndices(split_.Lines);
     } catch (...) {
         // Left empty, the index matches no file's bytes but an empty one's.
         text_.clear();
-        lines_.clear();
+        split_ = ProfileLines();
         headers_.clear();
         throw;
     }
@@ -240,93 +331,156 @@ void ProfileIndex::Assign(std::string bytes)
 
 bool ProfileIndex::FindValue(std::string_view section, std::string_view key, std::string* value) const
 {
-    return FindValueInSection(lines_, FindSectionAmong(lines_, headers_, Trim(section)), key, value);
+    // A read matches names without their surrounding blanks. (Wine; Windows
+    // not established.)
+    std::string sectionStorage, keyStorage;
+    SectionSpan span;
+    if (!FindSection(split_.Lines, headers_, InForm(split_, Trim(section), &sectionStorage), &span)) return false;
+    const size_t found = FindKey(split_.Lines, span, InForm(split_, Trim(key), &keyStorage));
+    // "Path=" is a key with an empty value, not a missing one.
+    if (found == kNone || split_.Lines[found].Kind != LineKind::Entry) return false;
+    *value = ToAnsi(split_, RemoveOuterQuotes(split_.Lines[found].Value));
+    return true;
 }
 
 std::string ProfileIndex::NameList(const char* section) const
 {
-    const size_t header = section != nullptr ? FindSectionAmong(lines_, headers_, Trim(section)) : kNone;
-    return NameListOf(lines_, header, section);
+    const std::vector<ProfileLine>& lines = split_.Lines;
+    std::string list;
+    if (section == nullptr) {
+        // Sections with an empty name are not listed, nor are the lines
+        // before the first header.
+        for (const size_t header : headers_) {
+            if (lines[header].Name.empty()) continue;
+            list += ToAnsi(split_, lines[header].Name);
+            list += '\0';
+        }
+        return list;
+    }
+    // The section's name is matched as given: "a " lists nothing. (Wine;
+    // Windows not established.)
+    std::string storage;
+    SectionSpan span;
+    if (!FindSection(lines, headers_, InForm(split_, section, &storage), &span)) return list;
+    for (size_t i = span.First; i < span.End;) {
+        if (!IsKeyLine(lines[i])) {
+            ++i;
+            continue;
+        }
+        const ProfileLine& line = lines[i];
+        // "name2=" is listed as a key, "name3" is not, nor is ";x=1". A list
+        // whose first name is empty comes back empty. (Wine; Windows not
+        // established.)
+        if (line.Kind == LineKind::Entry && (line.Name.empty() || line.Name.front() != ';')) {
+            if (list.empty() && line.Name.empty()) return list;
+            list += ToAnsi(split_, line.Name);
+            list += '\0';
+        }
+        i = KeyEnd(lines, i, span.End);
+    }
+    return list;
 }
 
 bool SetProfileValue(std::string* text, std::string_view section, std::string_view key, std::string_view value)
 {
+    const EditedText edited(*text);
+    const ProfileLines& split = edited.Split;
+    const std::vector<ProfileLine>& lines = split.Lines;
     // Leading blanks of the value are dropped: "  v  " is written "v  ".
     // (Wine; Windows not established.)
-    value = TrimLeading(value);
-    const std::vector<ProfileLine> lines = SplitLines(*text);
-    const size_t header = FindSection(lines, Trim(section));
-    if (header == kNone) {
+    std::string valueStorage, sectionStorage, keyStorage, newSectionStorage, newKeyStorage;
+    const std::string_view newValue = InForm(split, TrimLeading(value), &valueStorage);
+    // Names the caller passes are matched without their surrounding blanks
+    // (Wine; Windows not established) and written without their leading ones.
+    const std::string_view newKey = InForm(split, TrimLeading(key), &newKeyStorage);
+    SectionSpan span;
+    if (!FindSection(lines, edited.Headers, InForm(split, Trim(section), &sectionStorage), &span)) {
         // A new section goes at the end of the file, with no blank line
         // before it; a last line without a line break gets one first.
         std::string added;
-        if (!text->empty() && !EndsWithLineBreak(*text)) added += kNewLine;
+        if (!lines.empty() && lines.back().End == lines.back().TextEnd) added += kNewLine;
         added += '[';
-        added += TrimLeading(section);
+        added += InForm(split, TrimLeading(section), &newSectionStorage);
         added += ']';
         added += kNewLine;
-        added += NewEntryLine(key, value);
-        *text += added;
+        added += NewEntryLine(newKey, newValue);
+        InsertText(text, split, text->size(), added);
         return true;
     }
 
-    const size_t found = FindKeyForEdit(lines, header, Trim(key));
+    const size_t found = FindKey(lines, span, InForm(split, Trim(key), &keyStorage));
     if (found != kNone) {
         const ProfileLine& line = lines[found];
         // A key that already has this value is left alone, spacing and all:
         // the file is not rewritten.
-        if (line.Kind == LineKind::Entry && line.Value == value) return false;
+        if (line.Kind == LineKind::Entry && line.Value == newValue) return false;
         // The replaced line keeps the file's spelling of the key and its own
         // line break; its spacing goes: "  Path  =  v  " becomes "Path=w".
         // (Wine's spacing; Windows not established.)
         std::string replacement(line.Name);
         replacement += '=';
-        replacement += value;
-        if (std::string_view(*text).substr(line.Start, line.TextEnd - line.Start) == replacement) return false;
+        replacement += newValue;
+        if (split.Encoding != ProfileEncoding::Ansi) replacement = EncodeForm(replacement, split.Encoding);
+        if (text->compare(line.Start, line.TextEnd - line.Start, replacement) == 0) return false;
         text->replace(line.Start, line.TextEnd - line.Start, replacement);
         return true;
     }
 
     // A new key goes after the section's last non-blank line, a key or a
     // comment, so blank lines before the next header stay between the
-    // sections; in an empty section, right after the header. (Wine's place;
-    // on Windows only "after the existing keys" is established.)
-    size_t last = header;
-    const size_t end = SectionEnd(lines, header);
-    for (size_t i = header + 1; i < end; ++i) {
+    // sections; in an empty section, right after the header, and in the
+    // lines before the first header, at the top. (Wine's place; on Windows
+    // only "after the existing keys" is established.)
+    size_t last = span.Header;
+    for (size_t i = span.First; i < span.End; ++i) {
         if (lines[i].Kind != LineKind::Blank) last = i;
     }
     std::string added;
-    if (lines[last].End == lines[last].TextEnd) added += kNewLine;
-    added += NewEntryLine(key, value);
-    text->insert(lines[last].End, added);
+    size_t offset = split.BodyStart;
+    if (last != kNone) {
+        offset = lines[last].End;
+        if (lines[last].End == lines[last].TextEnd) added += kNewLine;
+    }
+    added += NewEntryLine(newKey, newValue);
+    InsertText(text, split, offset, added);
     return true;
 }
 
 bool DeleteProfileKey(std::string* text, std::string_view section, std::string_view key)
 {
-    const std::vector<ProfileLine> lines = SplitLines(*text);
-    const size_t header = FindSection(lines, Trim(section));
-    if (header == kNone) return false;
-    const size_t found = FindKeyForEdit(lines, header, Trim(key));
+    const EditedText edited(*text);
+    const ProfileLines& split = edited.Split;
+    const std::vector<ProfileLine>& lines = split.Lines;
+    // A delete matches names as given: "a " deletes nothing. (Wine; Windows
+    // not established.)
+    std::string sectionStorage, keyStorage;
+    SectionSpan span;
+    if (!FindSection(lines, edited.Headers, InForm(split, section, &sectionStorage), &span)) return false;
+    const size_t found = FindKey(lines, span, InForm(split, key, &keyStorage));
     if (found == kNone) return false;
-    // Only that line goes, its line break with it; the header stays even
-    // when the section is left empty.
-    text->erase(lines[found].Start, lines[found].End - lines[found].Start);
+    // Only that key's lines go, each with its line break; the header stays
+    // even when the section is left empty.
+    for (size_t i = KeyEnd(lines, found, span.End); i-- > found;) {
+        if (IsKeyLine(lines[i])) text->erase(lines[i].Start, lines[i].End - lines[i].Start);
+    }
     return true;
 }
 
 bool DeleteProfileSection(std::string* text, std::string_view section)
 {
-    const std::vector<ProfileLine> lines = SplitLines(*text);
-    const size_t header = FindSection(lines, Trim(section));
-    if (header == kNone) return false;
+    const EditedText edited(*text);
+    const std::vector<ProfileLine>& lines = edited.Split.Lines;
+    std::string storage;
+    SectionSpan span;
+    if (!FindSection(lines, edited.Headers, InForm(edited.Split, section, &storage), &span)) return false;
     // The header and every line up to the next header go, comments and blank
-    // lines included (Wine; Windows not established). Only the first of
-    // duplicate sections goes, the one reads see; a later copy then becomes
-    // the one read. (Wine; Windows not established.)
-    const size_t end = SectionEnd(lines, header);
-    const size_t stop = end < lines.size() ? lines[end].Start : text->size();
-    text->erase(lines[header].Start, stop - lines[header].Start);
+    // lines included (Wine; Windows not established); for "", every line
+    // before the first header. Only the first of duplicate sections goes,
+    // the one reads see; a later copy then becomes the one read. (Wine;
+    // Windows not established.)
+    const size_t start = span.Header != kNone ? lines[span.Header].Start : edited.Split.BodyStart;
+    const size_t stop = span.End < lines.size() ? lines[span.End].Start : text->size();
+    if (stop == start) return false;
+    text->erase(start, stop - start);
     return true;
 }

@@ -1,7 +1,10 @@
 // The bytes of a profile file as the Win32 profile functions read and edit
 // them: lines, [section] headers and key=value entries, names matched without
 // regard to ASCII case. Pure functions over bytes; posix_profile_file.cpp and
-// posix_profile_cache.cpp do the file work around them.
+// posix_profile_cache.cpp do the file work around them. A file with a
+// byte-order mark holds Unicode text (posix_profile_unicode.h): names and
+// values are handed over in the ANSI code page, and edits write the file's
+// own encoding.
 //
 // An edit changes only the lines it touches and writes new lines with CRLF;
 // every other byte (comments, blank lines, odd spacing, LF or CR endings,
@@ -12,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "posix_profile_unicode.h"
+
 enum class ProfileLineKind {
     Blank,  // nothing but blanks
     Header, // [name]
@@ -19,18 +24,32 @@ enum class ProfileLineKind {
     Other,  // any other text: a comment, a name without '='
 };
 
-// One line of a file's bytes; the views point into those bytes.
+// One line of a file. Offsets are in the file's bytes; the views hold the
+// text in the parser's form (the bytes themselves for an ANSI file).
 struct ProfileLine {
     size_t Start;           // offset of the line's first byte
     size_t TextEnd;         // offset of its line break (the text's end)
     size_t End;             // offset after its line break; TextEnd for a last line without one
     ProfileLineKind Kind;   // what the text is
-    std::string_view Name;  // header or key name, blanks trimmed; for Other, the trimmed text
-    std::string_view Value; // for Entry: the text after the first '=', blanks trimmed
+    bool BareEquals;        // an Entry with nothing but blanks before its '='
+    std::string_view Name;  // header or key name, or for Other the text: blanks trimmed, then cut at a NUL
+    std::string_view Value; // for Entry: the text after the first '=', likewise
 };
 
+// A file's bytes split into lines. The views of an ANSI file's lines point
+// into the bytes split, which must outlive it; a Unicode file's into Form.
+struct ProfileLines {
+    ProfileEncoding Encoding = ProfileEncoding::Ansi;
+    size_t BodyStart = 0; // after the byte-order mark
+    std::string Form;     // a Unicode file's text in the parser's form
+    std::vector<ProfileLine> Lines;
+};
+
+void SplitProfile(std::string_view bytes, ProfileLines* split);
+
 // A file's bytes split into lines once, for any number of reads. It owns the
-// bytes its lines point into, so it is neither copied nor moved.
+// bytes its lines point into, so it is neither copied nor moved. Names and
+// values come and go in the ANSI code page.
 class ProfileIndex {
   public:
     ProfileIndex() = default;
@@ -40,8 +59,8 @@ class ProfileIndex {
     // Takes the bytes and splits them.
     void Assign(std::string bytes);
     const std::string& Bytes() const { return text_; }
-    // True and the value (blanks trimmed, one outer pair of quotes removed)
-    // when section/key is in the bytes.
+    // True and the value (one outer pair of quotes removed) when section/key
+    // is in the bytes with a value.
     bool FindValue(std::string_view section, std::string_view key, std::string* value) const;
     // The names a read with a null section (every section) or a null key
     // (every key of section) lists: each followed by a NUL.
@@ -49,7 +68,7 @@ class ProfileIndex {
 
   private:
     std::string text_;
-    std::vector<ProfileLine> lines_;
+    ProfileLines split_;
     std::vector<size_t> headers_; // the header lines' indices, in file order
 };
 
