@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -201,8 +202,25 @@ TEST_F(ProfileCache, AChangedWindowsDirectoryIsAnotherFile)
     WriteBytes(path_, "[TEST]\r\nKEY=first\r\n");
     WriteBytes(other / "Orvane.ini", "[TEST]\r\nKEY=second\r\n");
     EXPECT_EQ("first", Read("KEY"));
-    ScopedEnvironment windir("WINDIR", other.Path().c_str());
-    EXPECT_EQ("second", Read("KEY"));
+    {
+        ScopedEnvironment windir("WINDIR", other.Path().c_str());
+        EXPECT_EQ("second", Read("KEY"));
+    }
+    EXPECT_EQ("first", Read("KEY"));
+    // Without WINDIR, the directory follows XDG_CONFIG_HOME, then HOME.
+    ScratchDirectory config, home;
+    std::filesystem::create_directories(config.Path() + "/orvane");
+    std::filesystem::create_directories(home.Path() + "/.config/orvane");
+    WriteBytes(config / "orvane/Orvane.ini", "[TEST]\r\nKEY=third\r\n");
+    WriteBytes(home / ".config/orvane/Orvane.ini", "[TEST]\r\nKEY=fourth\r\n");
+    ScopedEnvironment unset("WINDIR", nullptr), xdg("XDG_CONFIG_HOME", config.Path().c_str()),
+        user("HOME", home.Path().c_str());
+    EXPECT_EQ("third", Read("KEY"));
+    {
+        ScopedEnvironment noXdg("XDG_CONFIG_HOME", nullptr);
+        EXPECT_EQ("fourth", Read("KEY"));
+    }
+    EXPECT_EQ("third", Read("KEY"));
 }
 
 } // namespace

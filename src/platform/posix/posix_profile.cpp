@@ -45,8 +45,9 @@ int32_t WriteProfile(const char* fileName, const char* section, const char* key,
     // All three null flushes a cache (there is none here) and returns 0, as
     // it does on Windows; a null section alone has nothing to act on.
     if (section == nullptr) return 0;
-    ProfileLocation location;
-    if (!LocateProfile(fileName, &location)) return 0;
+    const ProfileLocation* place = LocateProfile(fileName);
+    if (place == nullptr) return 0;
+    const ProfileLocation& location = *place;
     const ProfileEdit edit = key == nullptr     ? ProfileEdit::DeleteSection
                              : value == nullptr ? ProfileEdit::DeleteKey
                                                 : ProfileEdit::SetValue;

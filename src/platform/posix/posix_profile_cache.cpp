@@ -148,13 +148,13 @@ void ForgetCachedProfile(const std::string& path, const struct stat* status)
 
 const ProfileIndex* ReadProfileIndex(const char* fileName)
 {
-    ProfileLocation location;
-    if (!LocateProfile(fileName, &location)) return nullptr;
+    const ProfileLocation* place = LocateProfile(fileName);
+    if (place == nullptr) return nullptr;
+    const ProfileLocation& location = *place;
     // The usual case, the exact name of a regular file, takes one lstat.
-    const std::string exactPath = JoinPath(location.Directory, location.Name);
     struct stat status;
-    if (lstat(exactPath.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
-        CachedProfile* entry = FindCached(exactPath);
+    if (lstat(location.ExactPath.c_str(), &status) == 0 && S_ISREG(status.st_mode)) {
+        CachedProfile* entry = FindCached(location.ExactPath);
         if (entry != nullptr && entry->Settled && SameIdentity(entry->Identity, IdentityOf(status)))
             return &Used(entry)->Index;
     }

@@ -11,11 +11,15 @@
 struct ProfileLocation {
     std::string Directory;   // the directory that holds, or will hold, the file
     std::string Name;        // the file name the caller gave
+    std::string ExactPath;   // Directory and Name joined, before any case is matched
     bool InWindowsDirectory; // a bare name: the directory may be created
 };
 
-// False for a null or empty name, or when no directory can be found.
-bool LocateProfile(const char* fileName, ProfileLocation* location);
+// Null for a null or empty name, or when no directory can be found. The
+// places of the last two names are kept: a later call gives one again at
+// once while the variables that give the Windows directory stay the same,
+// and the place returned stays valid until a call places another name.
+const ProfileLocation* LocateProfile(const char* fileName);
 // The file's path as it is on disk: an existing file whose name matches
 // ignoring case is the one used (and keeps its spelling); a new file gets
 // the caller's spelling. A symbolic link is followed, so that the rename
