@@ -1,9 +1,8 @@
-// Parsing and editing the bytes of a profile file. Each rule below is the
-// observed behaviour of the Win32 functions (or, where Windows was not
-// observed, a choice that says so).
+// Finding sections and keys in a profile file's lines, and editing its
+// bytes. Each rule below is the observed behaviour of the Win32 functions
+// (or, where Windows was not observed, a choice that says so).
 #include "posix_profile_text.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "posix_paths.h"
@@ -16,43 +15,6 @@ using LineKind = ProfileLineKind;
 
 constexpr size_t kNone = static_cast<size_t>(-1);
 
-bool IsBlank(char character)
-{
-    // Space, tab, vertical tab, form feed, and Ctrl-Z as an old editor's
-    // end-of-file mark; no other control character and no Unicode space.
-    // (Wine; Windows not established: we follow Wine.)
-    return character == ' ' || character == '\t' || character == '\v' || character == '\f' || character == '\x1A';
-}
-
-std::string_view TrimLeading(std::string_view text)
-{
-    size_t start = 0;
-    while (start < text.size() && IsBlank(text[start]))
-        ++start;
-    return text.substr(start);
-}
-
-std::string_view Trim(std::string_view text)
-{
-    text = TrimLeading(text);
-    size_t end = text.size();
-    while (end > 0 && IsBlank(text[end - 1]))
-        --end;
-    return text.substr(0, end);
-}
-
-// A name or a value ends at a NUL byte, after its blanks are trimmed: "k=a
-// \0" reads "a ", "k\0x=1" is the key "k", and the next line is still
-// parsed. (Wine; Windows not established.)
-std::string_view CutAtNul(std::string_view text) { return text.substr(0, text.find('\0')); }
-
-// hasNul: the line holds a NUL somewhere (most hold none).
-std::string_view NameOrValue(std::string_view text, bool hasNul)
-{
-    text = Trim(text);
-    return hasNul ? CutAtNul(text) : text;
-}
-
 std::string_view RemoveOuterQuotes(std::string_view text)
 {
     // Only one matching pair goes, and only when it encloses the whole text:
@@ -60,105 +22,6 @@ std::string_view RemoveOuterQuotes(std::string_view text)
     if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front())
         return text.substr(1, text.size() - 2);
     return text;
-}
-
-void Interpret(std::string_view lineText, ProfileLine* line)
-{
-    const std::string_view text = Trim(lineText);
-    line->Name = text;
-    line->Value = std::string_view();
-    line->BareEquals = false;
-    if (text.empty()) {
-        line->Kind = LineKind::Blank;
-        return;
-    }
-    const bool hasNul = text.find('\0') != std::string_view::npos;
-    // A header's name runs to the line's last ']': "[a]]" is "a]", and text
-    // after the last ']' is ignored. "[Setup" without ']' is not a header;
-    // blanks inside the brackets do not count: "[ Setup ]" is "Setup".
-    // (Wine; Windows not established for a second ']'.)
-    const size_t close = text.front() == '[' ? text.rfind(']') : std::string_view::npos;
-    if (close != std::string_view::npos) {
-        line->Kind = LineKind::Header;
-        line->Name = NameOrValue(text.substr(1, close - 1), hasNul);
-        return;
-    }
-    // The text after the first '=' is the value. A line without '=' is a key
-    // without a value: a read of it gives the default. ';' is not special:
-    // ";Path=x" is the key ";Path", which no ordinary name reaches. (Wine;
-    // Windows not established.)
-    const size_t equals = text.find('=');
-    if (equals == std::string_view::npos) {
-        line->Kind = LineKind::Other;
-        line->Name = hasNul ? CutAtNul(text) : text;
-        return;
-    }
-    line->Kind = LineKind::Entry;
-    line->Name = NameOrValue(text.substr(0, equals), hasNul);
-    line->Value = NameOrValue(text.substr(equals + 1), hasNul);
-    line->BareEquals = equals == 0;
-}
-
-// The line that starts at start: sets *textEnd to the offset of its line
-// break and returns the offset after that. CRLF, LF and CR each end a line;
-// the last line may have no line break. Text is bytes or code units.
-template <typename Text> size_t LineAt(const Text& text, size_t start, size_t* textEnd)
-{
-    size_t at = start;
-    while (at < text.size() && text[at] != '\r' && text[at] != '\n')
-        ++at;
-    *textEnd = at;
-    if (at < text.size()) at += text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
-    return at;
-}
-
-ProfileLine LineBetween(size_t start, size_t textEnd, size_t end, std::string_view text)
-{
-    ProfileLine line{};
-    line.Start = start;
-    line.TextEnd = textEnd;
-    line.End = end;
-    Interpret(text, &line);
-    return line;
-}
-
-void SplitAnsi(std::string_view text, std::vector<ProfileLine>* lines)
-{
-    // One allocation for a file of LF or CRLF lines.
-    lines->reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
-    for (size_t start = 0, textEnd = 0, end = 0; start < text.size(); start = end) {
-        end = LineAt(text, start, &textEnd);
-        lines->push_back(LineBetween(start, textEnd, end, text.substr(start, textEnd - start)));
-    }
-}
-
-// The same over a Unicode file's code units, whose text the lines hold in
-// the parser's form.
-void SplitUnicode(std::string_view bytes, ProfileLines* split)
-{
-    ProfileUnits decoded;
-    DecodeProfileUnits(bytes, split->BodyStart, split->Encoding, &decoded);
-    const std::vector<char16_t>& units = decoded.Units;
-    // Each line in units and in the form; the views are taken once the form
-    // is whole and no longer moves.
-    struct Span {
-        size_t Start, TextEnd, End, FormStart, FormEnd;
-    };
-    std::vector<Span> spans;
-    for (size_t start = 0, textEnd = 0, end = 0; start < units.size(); start = end) {
-        end = LineAt(units, start, &textEnd);
-        const size_t formStart = split->Form.size();
-        for (size_t i = start; i < textEnd; ++i)
-            AppendUnitForm(units[i], &split->Form);
-        spans.push_back({start, textEnd, end, formStart, split->Form.size()});
-    }
-    const std::string_view form = split->Form;
-    split->Lines.reserve(spans.size());
-    for (const Span& span : spans) {
-        split->Lines.push_back(LineBetween(decoded.Offsets[span.Start], decoded.Offsets[span.TextEnd],
-                                           decoded.Offsets[span.End],
-                                           form.substr(span.FormStart, span.FormEnd - span.FormStart)));
-    }
 }
 
 std::vector<size_t> HeaderIndices(const std::vector<ProfileLine>& lines)
@@ -286,17 +149,6 @@ struct EditedText {
 
 } // namespace
 
-void SplitProfile(std::string_view bytes, ProfileLines* split)
-{
-    split->Lines.clear();
-    split->Form.clear();
-    split->Encoding = DetectProfileEncoding(bytes, &split->BodyStart);
-    if (split->Encoding == ProfileEncoding::Ansi)
-        SplitAnsi(bytes, &split->Lines);
-    else
-        SplitUnicode(bytes, split);
-}
-
 std::string ProfileDefaultText(const char* defaultText)
 {
     // A null default reads as "".
@@ -335,8 +187,9 @@ bool ProfileIndex::FindValue(std::string_view section, std::string_view key, std
     // not established.)
     std::string sectionStorage, keyStorage;
     SectionSpan span;
-    if (!FindSection(split_.Lines, headers_, InForm(split_, Trim(section), &sectionStorage), &span)) return false;
-    const size_t found = FindKey(split_.Lines, span, InForm(split_, Trim(key), &keyStorage));
+    if (!FindSection(split_.Lines, headers_, InForm(split_, TrimProfileBlanks(section), &sectionStorage), &span))
+        return false;
+    const size_t found = FindKey(split_.Lines, span, InForm(split_, TrimProfileBlanks(key), &keyStorage));
     // "Path=" is a key with an empty value, not a missing one.
     if (found == kNone || split_.Lines[found].Kind != LineKind::Entry) return false;
     *value = ToAnsi(split_, RemoveOuterQuotes(split_.Lines[found].Value));
@@ -389,18 +242,18 @@ bool SetProfileValue(std::string* text, std::string_view section, std::string_vi
     // Leading blanks of the value are dropped: "  v  " is written "v  ".
     // (Wine; Windows not established.)
     std::string valueStorage, sectionStorage, keyStorage, newSectionStorage, newKeyStorage;
-    const std::string_view newValue = InForm(split, TrimLeading(value), &valueStorage);
+    const std::string_view newValue = InForm(split, TrimLeadingProfileBlanks(value), &valueStorage);
     // Names the caller passes are matched without their surrounding blanks
     // (Wine; Windows not established) and written without their leading ones.
-    const std::string_view newKey = InForm(split, TrimLeading(key), &newKeyStorage);
+    const std::string_view newKey = InForm(split, TrimLeadingProfileBlanks(key), &newKeyStorage);
     SectionSpan span;
-    if (!FindSection(lines, edited.Headers, InForm(split, Trim(section), &sectionStorage), &span)) {
+    if (!FindSection(lines, edited.Headers, InForm(split, TrimProfileBlanks(section), &sectionStorage), &span)) {
         // A new section goes at the end of the file, with no blank line
         // before it; a last line without a line break gets one first.
         std::string added;
         if (!lines.empty() && lines.back().End == lines.back().TextEnd) added += kNewLine;
         added += '[';
-        added += InForm(split, TrimLeading(section), &newSectionStorage);
+        added += InForm(split, TrimLeadingProfileBlanks(section), &newSectionStorage);
         added += ']';
         added += kNewLine;
         added += NewEntryLine(newKey, newValue);
@@ -408,7 +261,7 @@ bool SetProfileValue(std::string* text, std::string_view section, std::string_vi
         return true;
     }
 
-    const size_t found = FindKey(lines, span, InForm(split, Trim(key), &keyStorage));
+    const size_t found = FindKey(lines, span, InForm(split, TrimProfileBlanks(key), &keyStorage));
     if (found != kNone) {
         const ProfileLine& line = lines[found];
         // A key that already has this value is left alone, spacing and all:

@@ -45,7 +45,11 @@ struct ProfileLines {
     std::vector<ProfileLine> Lines;
 };
 
+// In posix_profile_lines.cpp.
 void SplitProfile(std::string_view bytes, ProfileLines* split);
+// Text without the blanks a file's names and values lose around them.
+std::string_view TrimProfileBlanks(std::string_view text);
+std::string_view TrimLeadingProfileBlanks(std::string_view text);
 
 // A file's bytes split into lines once, for any number of reads. It owns the
 // bytes its lines point into, so it is neither copied nor moved. Names and
