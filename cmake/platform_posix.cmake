@@ -13,6 +13,7 @@ add_library(ovplatform STATIC
   src/platform/posix/posix_profile_cache.cpp
   src/platform/posix/posix_profile_file.cpp
   src/platform/posix/posix_profile_lines.cpp
+  src/platform/posix/posix_profile_location.cpp
   src/platform/posix/posix_profile_text.cpp
   src/platform/posix/posix_profile_unicode.cpp
   src/platform/posix/posix_windows.cpp

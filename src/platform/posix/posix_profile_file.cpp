@@ -1,5 +1,5 @@
-// Profile files on disk: locating them, the directory lock, and the atomic
-// replacement with its in-place fallback.
+// Profile files on disk: the directory lock, and the atomic replacement with
+// its in-place fallback.
 #include "posix_profile_file.h"
 
 #include <dirent.h>
@@ -15,93 +15,6 @@
 
 #include "posix_faults.h"
 #include "posix_paths.h"
-#include "posix_windows_directory.h"
-
-namespace {
-
-// A variable of the environment as it was when a name was placed.
-struct KeptVariable {
-    bool Set = false;
-    std::string Value;
-
-    bool Same(const char* value) const { return value == nullptr ? !Set : Set && Value == value; }
-    void Keep(const char* value)
-    {
-        Set = value != nullptr;
-        Value = Set ? value : "";
-    }
-};
-
-// The names placed last: the launcher asks for its settings file and WIN.INI
-// again and again. A bare name's place depends on the variables that give
-// the Windows directory (WINDIR, or else XDG_CONFIG_HOME and HOME), so it
-// holds only while they stay as they were.
-struct PlacedName {
-    bool Valid = false;
-    std::string FileName;
-    KeptVariable Windir, ConfigHome, Home;
-    ProfileLocation Location;
-};
-
-constexpr size_t kPlacedNameCount = 2;
-PlacedName Placed[kPlacedNameCount];
-size_t NextPlaced = 0; // the slot the next new name takes
-
-bool StillPlaced(const PlacedName& placed, const char* fileName)
-{
-    if (!placed.Valid || placed.FileName != fileName) return false;
-    if (!placed.Location.InWindowsDirectory) return true;
-    const char* windir = std::getenv("WINDIR");
-    if (!placed.Windir.Same(windir)) return false;
-    if (windir != nullptr && windir[0] != '\0') return true;
-    return placed.ConfigHome.Same(std::getenv("XDG_CONFIG_HOME")) && placed.Home.Same(std::getenv("HOME"));
-}
-
-} // namespace
-
-const ProfileLocation* LocateProfile(const char* fileName)
-{
-    if (fileName == nullptr || fileName[0] == '\0') return nullptr;
-    for (const PlacedName& placed : Placed)
-        if (StillPlaced(placed, fileName)) return &placed.Location;
-    PlacedName& placed = Placed[NextPlaced];
-    NextPlaced = (NextPlaced + 1) % kPlacedNameCount;
-    placed.Valid = false;
-    ProfileLocation& location = placed.Location;
-    const std::string path = WithPosixSeparators(fileName);
-    // A bare name always means the Windows directory; the current directory
-    // is never searched. A name with a directory part resolves normally.
-    location.InWindowsDirectory = IsBareFileName(fileName);
-    if (location.InWindowsDirectory) {
-        placed.Windir.Keep(std::getenv("WINDIR"));
-        placed.ConfigHome.Keep(std::getenv("XDG_CONFIG_HOME"));
-        placed.Home.Keep(std::getenv("HOME"));
-    }
-    location.Directory = location.InWindowsDirectory ? WindowsDirectory() : DirectoryPart(path);
-    location.Name = FileNamePart(path);
-    if (location.Directory.empty() || location.Name.empty()) return nullptr;
-    location.ExactPath = JoinPath(location.Directory, location.Name);
-    placed.FileName = fileName;
-    placed.Valid = true;
-    return &location;
-}
-
-std::string PathOnDisk(const ProfileLocation& location)
-{
-    std::string name = FindEntryIgnoringCase(location.Directory, location.Name);
-    if (name.empty()) name = location.Name;
-    const std::string path = JoinPath(location.Directory, name);
-    struct stat status;
-    if (lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-        char* target = realpath(path.c_str(), nullptr);
-        if (target != nullptr) {
-            std::string resolved = target;
-            std::free(target);
-            return resolved;
-        }
-    }
-    return path;
-}
 
 bool DirectoryExists(const std::string& path)
 {
