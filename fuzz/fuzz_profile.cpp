@@ -102,13 +102,13 @@ std::string Unquoted(const std::string& text)
 
 // CRLF, CR and LF end lines. A header runs from '[' to the last ']'; a line
 // with '=' is a key and its value; any other non-blank line a key without
-// a value.
-Text Parse(const std::string& bytes)
+// a value. asAnsi: the bytes as an ANSI file, whatever they begin with.
+Text Parse(const std::string& bytes, bool asAnsi = false)
 {
     Text parsed;
     std::string text = bytes;
     size_t markLength = 0;
-    const ProfileEncoding encoding = DetectProfileEncoding(bytes, &markLength);
+    const ProfileEncoding encoding = asAnsi ? ProfileEncoding::Ansi : DetectProfileEncoding(bytes, &markLength);
     if (encoding != ProfileEncoding::Ansi) {
         parsed.Unicode = true;
         ProfileUnits units;
@@ -419,9 +419,11 @@ void CheckList(const Text& text, const char* fileName, const std::string& sectio
 
 // Every key of before reads as it did, except the edited ones; and no key
 // appears that did not read before, except the edited one. edited tells a
-// key (section and name in ANSI) that the step may change.
+// key (section and name in ANSI) that the step may change. after is the
+// file in before's encoding; asRead, when not null, the file as a read now
+// takes it.
 template <typename Edited>
-void CheckOthers(const Text& before, const Text& after, const char* fileName, const Edited& edited,
+void CheckOthers(const Text& before, const Text& after, const Text* asRead, const char* fileName, const Edited& edited,
                  const StepContext& context)
 {
     std::set<std::pair<std::string, std::string>> all = Keys(before);
@@ -436,7 +438,8 @@ void CheckOthers(const Text& before, const Text& after, const char* fileName, co
         char buffer[64];
         const uint32_t count =
             OsGetPrivateProfileString(k.first.c_str(), k.second.c_str(), "\x01", buffer, sizeof buffer, fileName);
-        const std::string expected = is.value_or("\x01").substr(0, sizeof buffer - 1);
+        const std::string expected =
+            (asRead ? Value(*asRead, k.first, k.second) : is).value_or("\x01").substr(0, sizeof buffer - 1);
         FUZZ_CHECK(std::string(buffer, count) == expected,
                    context() + ": the layer reads [" + Escaped(k.first) + "] " + Escaped(k.second) + " as " +
                        Escaped(std::string(buffer, count)) + ", the rules as " + Escaped(expected));
@@ -509,7 +512,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const char* valueArgument = kind == 1 ? value.c_str() : nullptr;
         const int32_t result = OsWritePrivateProfileString(section.c_str(), keyArgument, valueArgument, fileName);
         const std::optional<std::string> afterBytes = FileBytes();
-        const Text after = afterBytes == bytes ? text : Parse(afterBytes.value_or(""));
+        // An edit of an ANSI file keeps its bytes ANSI, as the real functions
+        // do, even when the file then begins with what reads as a byte-order
+        // mark (a delete of the first line, say): from the next read on, it
+        // is Unicode text.
+        size_t markLength = 0;
+        const bool nowUnicode =
+            !text.Unicode && DetectProfileEncoding(afterBytes.value_or(""), &markLength) != ProfileEncoding::Ansi;
+        const Text after = afterBytes == bytes ? text : Parse(afterBytes.value_or(""), nowUnicode);
+        const std::optional<Text> reread = nowUnicode ? std::optional<Text>(Parse(*afterBytes)) : std::nullopt;
+        const Text* asRead = reread ? &*reread : nullptr;
         const std::vector<std::string> entries = DirectoryEntries();
         FUZZ_CHECK(entries.empty() || (entries.size() == 1 && entries[0] == "Orvane.ini"),
                    context() + ": the directory holds " + std::to_string(entries.size()) + " entries");
@@ -530,7 +542,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             // A write, like the reads of the check, matches names without
             // their blanks.
             CheckOthers(
-                text, after, fileName,
+                text, after, asRead, fileName,
                 [&](const std::pair<std::string, std::string>& k) {
                     return SameName(Trim(k.first), Trim(section)) && SameName(Trim(k.second), Trim(key));
                 },
@@ -542,7 +554,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             // file without those lines.
             const Text expected = Deleted(text, section, kind == 2 ? &key : nullptr);
             CheckOthers(
-                expected, after, fileName, [](const std::pair<std::string, std::string>&) { return false; }, context);
+                expected, after, asRead, fileName, [](const std::pair<std::string, std::string>&) { return false; },
+                context);
         }
     }
     ResetFaultsForTests();
