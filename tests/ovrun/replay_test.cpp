@@ -2,11 +2,17 @@
 // comparing runs: the rules that decide whether a replay passes.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "comparison.h"
+#include "host.h"
+#include "rebuilt_settings.h"
+#include "relocation.h"
 #include "replay.h"
-#include "replay_trace.h"
+#include "scratch_directory.h"
+#include "trace.h"
 
 using namespace replay;
 
@@ -180,14 +186,25 @@ TEST(ReplayTrace, ChecksTheSettingsTheReplayLeftAgainstTheLastWriteOfEachKey)
                                                   "# write Orvane.ini [TEST] NLIGNE=\"13\": done\n"
                                                   "# delete Orvane.ini [TEST] COMMANDE: done\n"
                                                   "# delete WIN.INI [Orvane55] LIGNEDECOMMANDE: done\n");
-    const std::string winIni = "[Orvane55]\r\n";
-    EXPECT_FALSE(CheckSettings(recorded, "[test]\r\nnligne = 13\r\nMESSAGE=z\xE9ro\r\n", winIni).Found);
-    Divergence divergence = CheckSettings(recorded, "[TEST]\r\nNLIGNE=12\r\nMESSAGE=z\xE9ro\r\n", winIni);
+    // The files the replay left, read as the launcher reads them.
+    ScratchDirectory scratch("ovrun-replay-test");
+    const std::string settings = scratch / "Orvane.ini", winIni = scratch / "win.ini";
+    std::ofstream(winIni, std::ios::binary) << "[Orvane55]\r\n";
+    auto check = [&](const std::string& settingsBytes) {
+        std::ofstream(settings, std::ios::binary | std::ios::trunc) << settingsBytes;
+        return CheckSettings(recorded, settings, winIni, ReadSetting);
+    };
+    EXPECT_FALSE(check("[test]\r\nnligne = 13\r\nMESSAGE=z\xE9ro\r\n").Found);
+    Divergence divergence = check("[TEST]\r\nNLIGNE=12\r\nMESSAGE=z\xE9ro\r\n");
     EXPECT_EQ(3, divergence.Line);
     EXPECT_EQ("Orvane.ini [TEST] NLIGNE=\"12\"", divergence.Got);
-    divergence = CheckSettings(recorded, "[TEST]\r\nNLIGNE=13\r\nMESSAGE=z\xE9ro\r\nCOMMANDE=EDITEUR\r\n", winIni);
+    divergence = check("[TEST]\r\nNLIGNE=13\r\nMESSAGE=z\xE9ro\r\nCOMMANDE=EDITEUR\r\n");
     EXPECT_EQ(4, divergence.Line);
     EXPECT_EQ("the settings to hold Orvane.ini [TEST] COMMANDE absent", divergence.Expected);
+    // An empty value is a value, not an absent key.
+    divergence = check("[TEST]\r\nNLIGNE=13\r\nMESSAGE=\r\n");
+    EXPECT_EQ(2, divergence.Line);
+    EXPECT_EQ("Orvane.ini [TEST] MESSAGE=\"\"", divergence.Got);
 }
 
 TEST(ReplayTrace, QuotingGivesEveryByteBack)

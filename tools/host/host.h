@@ -1,9 +1,11 @@
-// What ovrun needs of its system beyond the settings files, which go through
-// the platform layer like the launcher's: paths, starting the launcher and
-// waiting for it. One file per target.
+// What the tools need of their system beyond the settings files, which go
+// through the platform layer like the launcher's: paths, starting a program
+// and waiting for it, binary output, and for replays folders and interrupts.
+// One folder per target, posix/ and win32/, chosen once by CMake.
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -35,41 +37,43 @@ struct LauncherEnd {
     std::string Failure;
 };
 
-// Starts the program at path with commandLine as its command line (on
-// Linux, with path as its only argument), inheriting the standard handles,
-// the environment and the current directory, and waits until it ends, or
-// for timeoutSeconds when that is not 0: then it ends the launcher (on
-// Windows with every process it started) and reports TimedOut.
-// Interrupts from the terminal go to the launcher; ovrun waits on.
-LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine, long timeoutSeconds);
+// A program to run, and how.
+struct ProgramRun {
+    std::string Path;
+    std::string CommandLine;                                      // on Linux, Path is the only argument
+    std::string Directory;                                        // its current directory; empty: ovrun's
+    std::vector<std::pair<std::string, std::string>> Environment; // set on top of ovrun's
+    std::vector<std::string> Unset;                               // taken out of ovrun's
+    // Empty: the program inherits the standard handles. Else standard input
+    // comes from the null device, standard output and error go into this file.
+    std::string OutputPath;
+    long TimeoutSeconds = 0; // 0: no limit
+    // True: an interrupt at the terminal reaches the program and ovrun waits
+    // on (as system() does). False: the program is ended by an interrupt that
+    // CatchInterrupts caught, and then counts as ended by a signal (Linux) or
+    // with status 3 (Windows); such runs may go on in several threads at once.
+    bool InterruptsReachProgram = true;
+};
 
-// Puts standard output in the mode WriteText expects: on Windows, binary,
-// so that redirected output gets the UTF-8 bytes exactly.
-void PrepareOutput();
+// Starts the program and waits until it ends, or for TimeoutSeconds: then it
+// ends it (on Windows with every process it started) and reports TimedOut.
+LauncherEnd RunProgram(const ProgramRun& run);
+
+// Puts the stream in binary mode: on Windows the C runtime would turn "\n"
+// into "\r\n", and redirected output must get the bytes written exactly.
+void UseBinaryOutput(std::FILE* stream);
 
 // --- For replays -----------------------------------------------------------
 
 // True where each run of the launcher can be given a Windows directory of its
 // own (Linux, through $WINDIR); on Windows the settings files are the
-// system's.
+// system's, so replays there run one at a time.
 extern const bool kPrivateWindowsDirectory;
 
-// A program run for a replay: standard input from the null device, standard
-// output and error into OutputPath.
-struct ProgramRun {
-    std::string Path;
-    std::string CommandLine;
-    std::string Directory;                                        // its current directory
-    std::vector<std::pair<std::string, std::string>> Environment; // set on top of ovrun's
-    std::vector<std::string> Unset;                               // taken out of ovrun's
-    std::string OutputPath;
-    long TimeoutSeconds = 0;
-};
-
-// Like RunLauncher, but safe to call from several threads at once; an
-// interrupt (see CatchInterrupts) ends the program too, which then counts
-// as ended by a signal (Linux) or with status 3 (Windows).
-LauncherEnd RunProgram(const ProgramRun& run);
+// The value of key in section of the settings file at path, as the launcher
+// would read it (the platform layer on Linux, the system on Windows); false
+// when the key is absent. Safe to call from several threads at once.
+bool ReadSetting(const std::string& path, const std::string& section, const std::string& key, std::string* value);
 
 // From now on Ctrl+C (and on Linux SIGTERM) does not end ovrun: it ends the
 // programs it runs, and Interrupted() turns true.
@@ -87,7 +91,7 @@ void RemoveFolder(const std::string& path);
 // The names of the files (not folders) in the folder, in no order.
 std::vector<std::string> FilesIn(const std::string& folder);
 
-// Calls work(0) to work(count - 1), at most jobs at a time (on Windows one
-// after the other).
+// Calls work(0) to work(count - 1), at most jobs at a time (0: one per
+// processor). Windows' C++ runtime here has no threads: there they run one
+// after the other.
 void RunSideBySide(size_t count, unsigned jobs, const std::function<void(size_t)>& work);
-unsigned ProcessorCount();

@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "binary_output.h"
+#include "host.h"
 #include "platform.h"
 
 constexpr uint32_t kDefaultReadSize = 300; // the launcher's work buffer
@@ -263,7 +263,7 @@ static int Batch(const char* callsName)
 
 int main(int argc, char** argv)
 {
-    UseBinaryStandardOutput();
+    UseBinaryOutput(stdout);
     if (argc < 2) return Usage();
     const char* command = argv[1];
     if (argc == 2 && (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0)) {

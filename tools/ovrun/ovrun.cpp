@@ -16,7 +16,7 @@
 #include "host.h"
 #include "paths.h"
 #include "platform.h"
-#include "replay.h"
+#include "replay/replay.h"
 #include "report.h"
 
 namespace {
@@ -212,7 +212,11 @@ int Run(const RunOptions& options)
         return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
     }
 
-    const LauncherEnd end = RunLauncher(launcher, commandLine, options.TimeoutSeconds);
+    ProgramRun run;
+    run.Path = launcher;
+    run.CommandLine = commandLine;
+    run.TimeoutSeconds = options.TimeoutSeconds;
+    const LauncherEnd end = RunProgram(run);
     if (!traceFile.empty()) RestoreTraceSetting(traceBefore);
     if (!end.Started) {
         WriteSetting("COMMANDE", nullptr);
@@ -242,7 +246,8 @@ int Run(const RunOptions& options)
 
 int main(int argc, char** argv)
 {
-    PrepareOutput();
+    UseBinaryOutput(stdout);
+    UseBinaryOutput(stderr);
     if (argc >= 2 && std::string(argv[1]) == "replay") {
         replay::ReplayOptions options;
         std::string error;

@@ -1,7 +1,8 @@
 // Linux: realpath and stat, posix_spawn and waitpid, and for replays
-// folders, signals and threads.
+// folders, signals and threads. Standard streams are binary already.
 #include "host.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -12,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <mutex>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +21,7 @@
 #include <unistd.h>
 
 #include "platform.h"
+#include "read_setting.h"
 
 extern char** environ;
 
@@ -135,49 +138,10 @@ void DefaultSignals(posix_spawnattr_t* attributes, int first, int second)
     posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETSIGDEF);
 }
 
-} // namespace
-
-LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeoutSeconds)
-{
-    LauncherEnd end;
-    // As system() does: a Ctrl+C at the terminal ends the launcher, and ovrun
-    // lives on to tidy the request and say what happened.
-    struct sigaction ignore = {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction savedInterrupt, savedQuit;
-    sigaction(SIGINT, &ignore, &savedInterrupt);
-    sigaction(SIGQUIT, &ignore, &savedQuit);
-
-    posix_spawnattr_t attributes;
-    DefaultSignals(&attributes, SIGINT, SIGQUIT);
-    std::string argument0 = path;
-    char* argv[] = {&argument0[0], nullptr};
-    pid_t child = 0;
-    const int error = posix_spawn(&child, path.c_str(), nullptr, &attributes, argv, environ);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        end.Failure = std::strerror(error);
-    } else {
-        end.Started = true;
-        WaitForChild(child, timeoutSeconds, false, &end);
-    }
-    sigaction(SIGINT, &savedInterrupt, nullptr);
-    sigaction(SIGQUIT, &savedQuit, nullptr);
-    return end;
-}
-
-void PrepareOutput() {}
-
-// --- For replays -----------------------------------------------------------
-
-const bool kPrivateWindowsDirectory = true;
-
-namespace {
-
 void NoteInterrupt(int) { InterruptSeen = 1; }
 
-// The environment of a replayed run: ovrun's, less what the run takes out
-// or sets itself, plus what it sets.
+// The environment of a run: ovrun's, less what the run takes out or sets
+// itself, plus what it sets.
 std::vector<std::string> RunEnvironment(const ProgramRun& run)
 {
     std::vector<std::string> entries;
@@ -201,6 +165,15 @@ std::vector<std::string> RunEnvironment(const ProgramRun& run)
 LauncherEnd RunProgram(const ProgramRun& run)
 {
     LauncherEnd end;
+    // As system() does: a Ctrl+C at the terminal ends the program, and ovrun
+    // lives on to tidy up and say what happened.
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction savedInterrupt, savedQuit;
+    if (run.InterruptsReachProgram) {
+        sigaction(SIGINT, &ignore, &savedInterrupt);
+        sigaction(SIGQUIT, &ignore, &savedQuit);
+    }
     std::vector<std::string> entries = RunEnvironment(run);
     std::vector<char*> environment;
     for (std::string& entry : entries)
@@ -209,12 +182,14 @@ LauncherEnd RunProgram(const ProgramRun& run)
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, run.OutputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    posix_spawn_file_actions_addchdir_np(&actions, run.Directory.c_str());
+    if (!run.OutputPath.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, run.OutputPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    if (!run.Directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, run.Directory.c_str());
     posix_spawnattr_t attributes;
-    DefaultSignals(&attributes, SIGINT, SIGTERM);
+    DefaultSignals(&attributes, SIGINT, run.InterruptsReachProgram ? SIGQUIT : SIGTERM);
     std::string argument0 = run.Path;
     char* argv[] = {&argument0[0], nullptr};
     pid_t child = 0;
@@ -223,11 +198,32 @@ LauncherEnd RunProgram(const ProgramRun& run)
     posix_spawnattr_destroy(&attributes);
     if (error != 0) {
         end.Failure = std::strerror(error);
-        return end;
+    } else {
+        end.Started = true;
+        WaitForChild(child, run.TimeoutSeconds, !run.InterruptsReachProgram, &end);
     }
-    end.Started = true;
-    WaitForChild(child, run.TimeoutSeconds, true, &end);
+    if (run.InterruptsReachProgram) {
+        sigaction(SIGINT, &savedInterrupt, nullptr);
+        sigaction(SIGQUIT, &savedQuit, nullptr);
+    }
     return end;
+}
+
+void UseBinaryOutput(std::FILE*) {}
+
+// --- For replays -----------------------------------------------------------
+
+const bool kPrivateWindowsDirectory = true;
+
+// The layer keeps the files it read for the next call, for the launcher, one
+// thread: replays side by side take turns. Each replay's settings lie in a
+// folder that ovrun never read before its run, so nothing kept from earlier
+// stands in for what the launcher wrote there.
+bool ReadSetting(const std::string& path, const std::string& section, const std::string& key, std::string* value)
+{
+    static std::mutex layer;
+    std::lock_guard<std::mutex> hold(layer);
+    return ReadSettingThroughLayer(path, section, key, value);
 }
 
 void CatchInterrupts()
@@ -296,6 +292,7 @@ std::vector<std::string> FilesIn(const std::string& folder)
 
 void RunSideBySide(size_t count, unsigned jobs, const std::function<void(size_t)>& work)
 {
+    if (jobs == 0) jobs = std::max(1u, std::thread::hardware_concurrency());
     std::atomic<size_t> next{0};
     auto worker = [&] {
         for (size_t index = next++; index < count; index = next++)
@@ -307,10 +304,4 @@ void RunSideBySide(size_t count, unsigned jobs, const std::function<void(size_t)
     worker();
     for (std::thread& thread : threads)
         thread.join();
-}
-
-unsigned ProcessorCount()
-{
-    const unsigned count = std::thread::hardware_concurrency();
-    return count == 0 ? 1 : count;
 }

@@ -1,6 +1,6 @@
 // Windows: full path names and attributes, CreateProcessA, a job object and
-// WaitForSingleObject, binary standard streams, and for replays folders and
-// the console's Ctrl+C.
+// WaitForMultipleObjects, binary standard streams, and for replays folders,
+// the console's Ctrl+C and the system's settings functions.
 #include "host.h"
 
 #include <algorithm>
@@ -9,6 +9,8 @@
 #include <io.h>
 #include <vector>
 #include <windows.h>
+
+#include "read_setting.h"
 
 const char kLauncherFileName[] = "OVTST552.EXE";
 const bool kBackslashIsSeparator = true;
@@ -106,50 +108,6 @@ static void WaitForProcess(PROCESS_INFORMATION& process, HANDLE job, long timeou
     end->Status = static_cast<int>(status);
 }
 
-// With a limit the launcher starts suspended and joins a job object before
-// it runs, so that ending the job ends whatever it started too (a message
-// box's process, a program of the test). Where the job cannot be had (an
-// older Windows that refuses nested jobs), the launcher alone is ended.
-LauncherEnd RunLauncher(const std::string& path, const std::string& commandLine, long timeoutSeconds)
-{
-    LauncherEnd end;
-    STARTUPINFOA startup;
-    ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    // CreateProcessA may write into the command line.
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    const DWORD flags = timeoutSeconds > 0 ? CREATE_SUSPENDED : 0;
-    if (!CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                        &process)) {
-        end.Failure = "CreateProcess failed with error " + std::to_string(GetLastError());
-        return end;
-    }
-    HANDLE job = nullptr;
-    if (timeoutSeconds > 0) {
-        job = JobOf(process.hProcess);
-        ResumeThread(process.hThread);
-    }
-    end.Started = true;
-    SetConsoleCtrlHandler(IgnoreInterrupt, TRUE);
-    WaitForProcess(process, job, timeoutSeconds, nullptr, &end);
-    SetConsoleCtrlHandler(IgnoreInterrupt, FALSE);
-    return end;
-}
-
-// Redirected output gets the UTF-8 bytes exactly; the C runtime must not
-// turn "\n" into "\r\n" behind them.
-void PrepareOutput()
-{
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-}
-
-// --- For replays -----------------------------------------------------------
-
-const bool kPrivateWindowsDirectory = false;
-
 namespace {
 
 HANDLE InterruptEvent = nullptr; // set by Ctrl+C once CatchInterrupts ran
@@ -169,8 +127,8 @@ bool SameVariableName(const std::string& a, const std::string& b)
                           static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
-// The environment block of a replayed run: ovrun's, less what the run takes
-// out or sets itself, plus what it sets, sorted as Windows keeps it.
+// The environment block of a run: ovrun's, less what the run takes out or
+// sets itself, plus what it sets, sorted as Windows keeps it.
 std::vector<char> RunEnvironment(const ProgramRun& run)
 {
     std::vector<std::string> entries;
@@ -208,36 +166,71 @@ HANDLE InheritableFile(const std::string& path, DWORD access, DWORD disposition)
 
 } // namespace
 
-// In a job of its own, so that ending it ends whatever it started too.
+// A program whose interrupts ovrun catches, or that has a limit, starts
+// suspended and joins a job object before it runs, so that ending the job
+// ends whatever it started too (a message box's process, a program of the
+// test). Where the job cannot be had (an older Windows that refuses nested
+// jobs), the program alone is ended. A program that inherits the standard
+// handles and the environment gets them as they are.
 LauncherEnd RunProgram(const ProgramRun& run)
 {
     LauncherEnd end;
-    HANDLE input = InheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
-    HANDLE output = InheritableFile(run.OutputPath, FILE_APPEND_DATA, OPEN_ALWAYS);
+    const bool captured = !run.OutputPath.empty();
+    HANDLE input = captured ? InheritableFile("NUL", GENERIC_READ, OPEN_EXISTING) : INVALID_HANDLE_VALUE;
+    HANDLE output = captured ? InheritableFile(run.OutputPath, FILE_APPEND_DATA, OPEN_ALWAYS) : INVALID_HANDLE_VALUE;
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    if (captured) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
     PROCESS_INFORMATION process;
+    // CreateProcessA may write into the command line.
     std::vector<char> line(run.CommandLine.begin(), run.CommandLine.end());
     line.push_back('\0');
-    std::vector<char> environment = RunEnvironment(run);
-    const BOOL started = CreateProcessA(run.Path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                                        environment.data(), run.Directory.c_str(), &startup, &process);
+    const bool ownEnvironment = !run.Environment.empty() || !run.Unset.empty();
+    std::vector<char> environment = ownEnvironment ? RunEnvironment(run) : std::vector<char>();
+    const bool inJob = !run.InterruptsReachProgram || run.TimeoutSeconds > 0;
+    const BOOL started = CreateProcessA(run.Path.c_str(), line.data(), nullptr, nullptr, captured ? TRUE : FALSE,
+                                        inJob ? CREATE_SUSPENDED : 0, ownEnvironment ? environment.data() : nullptr,
+                                        run.Directory.empty() ? nullptr : run.Directory.c_str(), &startup, &process);
     if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
     if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
     if (!started) {
         end.Failure = "CreateProcess failed with error " + std::to_string(GetLastError());
         return end;
     }
-    HANDLE job = JobOf(process.hProcess);
-    ResumeThread(process.hThread);
+    HANDLE job = nullptr;
+    if (inJob) {
+        job = JobOf(process.hProcess);
+        ResumeThread(process.hThread);
+    }
     end.Started = true;
-    WaitForProcess(process, job, run.TimeoutSeconds, InterruptEvent, &end);
+    if (run.InterruptsReachProgram) {
+        SetConsoleCtrlHandler(IgnoreInterrupt, TRUE);
+        WaitForProcess(process, job, run.TimeoutSeconds, nullptr, &end);
+        SetConsoleCtrlHandler(IgnoreInterrupt, FALSE);
+    } else {
+        WaitForProcess(process, job, run.TimeoutSeconds, InterruptEvent, &end);
+    }
     return end;
+}
+
+// Redirected output gets the bytes exactly; the C runtime must not turn
+// "\n" into "\r\n" behind them.
+void UseBinaryOutput(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
+
+// --- For replays -----------------------------------------------------------
+
+const bool kPrivateWindowsDirectory = false;
+
+// The system's functions; replays here run one at a time.
+bool ReadSetting(const std::string& path, const std::string& section, const std::string& key, std::string* value)
+{
+    return ReadSettingThroughLayer(path, section, key, value);
 }
 
 void CatchInterrupts()
@@ -298,11 +291,10 @@ std::vector<std::string> FilesIn(const std::string& folder)
     return names;
 }
 
-// The settings files are the system's: one replay at a time.
+// This C++ runtime has no threads; and with the system's settings files
+// replays go one at a time.
 void RunSideBySide(size_t count, unsigned, const std::function<void(size_t)>& work)
 {
     for (size_t index = 0; index < count; ++index)
         work(index);
 }
-
-unsigned ProcessorCount() { return 1; }

@@ -1,8 +1,6 @@
-// A session trace as `ovrun replay` reads it: its runs, the request each
-// run's header records, the directories to move into a scratch folder, the
-// settings file rebuilt from the header, and the comparison of a recorded
-// run with its replay. Nothing here touches the system: a trace comes from a
-// user's machine, and everything in it is checked before it is used.
+// A session trace as `ovrun replay` reads it: its runs and the request each
+// run's header records. Nothing here touches the system: a trace comes from
+// a user's machine, and everything in it is checked before it is used.
 //
 // A run of the trace, as the launcher writes it:
 //   # OVTST552 5.5, Linux 64-bit              the launcher and its target
@@ -18,7 +16,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace replay {
@@ -66,54 +63,16 @@ std::string Quote(const std::string& bytes);
 // False, with *at unchanged, when it is not one.
 bool Unquote(const std::string& line, size_t* at, std::string* text);
 
-// Where the recorded directories go: each recorded directory (without its
-// trailing separators) and the directory that takes its place.
-struct Relocation {
-    char FromSeparator = '/';
-    char ToSeparator = '/';
-    std::vector<std::pair<std::string, std::string>> Directories; // longest first
-};
-
-// The scratch folder's directories, spelt for the target that replays.
-struct ReplayFolders {
-    std::string Programs; // the launcher and the engine library
-    std::string Test;     // REPCOURANT
-    std::string Exe;      // REPEXE when it is neither of the others
-    char Separator = '/';
-};
-
-Relocation MakeRelocation(const TraceRequest& request, const ReplayFolders& folders);
-
-// A text with each recorded directory, and the separator that follows it,
-// moved: "OUVRE,C:\Projets\_OV_GO.OVW /RE" -> "OUVRE,/tmp/x/test/_OV_GO.OVW /RE".
-std::string RelocateText(const std::string& text, const Relocation& relocation);
-// A trace line with every quoted text moved but the raw bytes of set[N]= items.
-std::string RelocateLine(const std::string& line, const Relocation& relocation);
-
-// The Orvane.ini to replay the run with: the header's request, its
-// directories moved into the folders, and TRACE naming tracePath. CRLF lines.
-std::string RebuiltSettings(const TraceRequest& request, const ReplayFolders& folders, const Relocation& relocation,
-                            const std::string& tracePath);
-
-// The first place where a replay differs from the recorded run, when there is one.
-struct Divergence {
-    bool Found = false;
-    int Line = 0;         // in the trace file
-    std::string Expected; // as recorded (moved into the scratch folder)
-    std::string Got;      // as replayed, or what stood in its place
-};
-
-// The events of both runs compared in order, with times, dates, addresses
-// and the library's path masked. replayEnd says how the replayed run ended,
-// for a replay that stops short.
-Divergence CompareRuns(const std::vector<TraceLine>& recorded, const std::vector<TraceLine>& replayed,
-                       const std::string& replayEnd);
-
-// The settings writes of the recorded run against the files the replay left
-// (their bytes; empty for a file that is not there).
-Divergence CheckSettings(const std::vector<TraceLine>& recorded, const std::string& settingsFile,
-                         const std::string& winIni);
-
 std::vector<TraceLine> SplitLines(const std::string& bytes);
+
+// The header's first and last lines, and the line naming the engine library.
+extern const char kHeaderStart[];
+extern const char kHeaderEnd[];
+extern const char kLoadedPrefix[];
+
+bool StartsWith(const std::string& text, const char* prefix);
+bool EndsWith(const std::string& text, const char* suffix);
+// Equal but for the case of ASCII letters, as settings names compare.
+bool SameName(const std::string& a, const std::string& b);
 
 } // namespace replay

@@ -1,4 +1,0 @@
-// Linux: streams are already binary.
-#include "binary_output.h"
-
-void UseBinaryStandardOutput() {}
