@@ -19,7 +19,7 @@ add_library(ovplatform STATIC
   src/platform/posix/posix_windows.cpp
   src/platform/posix/posix_windows_directory.cpp)
 target_include_directories(ovplatform PUBLIC src/platform ${OV_PLATFORM_DIR})
-target_link_libraries(ovplatform PUBLIC ${CMAKE_DL_LIBS})
+target_link_libraries(ovplatform PUBLIC ${CMAKE_DL_LIBS} PRIVATE ovshared)
 
 # The shipped programs and the stand-in carry the C++ runtime, as on
 # Windows: a start then spends nothing on the dynamic loader relocating

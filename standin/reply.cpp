@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/hex_digits.h"
 #include "low_memory.h"
 #include "transcript.h"
 
@@ -106,11 +107,10 @@ bool WriteReply(const Reply& reply, unsigned char* record)
 
 std::string DescribeReply(const unsigned char* record)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     const uint8_t flags = record[0];
     std::string line = "reply flags=0x";
-    line += kHex[flags >> 4];
-    line += kHex[flags & 0x0F];
+    line += kHexDigits[flags >> 4];
+    line += kHexDigits[flags & 0x0F];
     if (flags & kHasKeyName) line += " key=" + Quote(GetField(record + kKeyNameOffset, kKeyNameSize));
     if (flags & kHasExtra) {
         line += " extratext=" + Quote(GetField(record + kExtraTextOffset, kExtraTextSize));

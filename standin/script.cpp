@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "engine/trace_format.h"
 #include "transcript.h"
 
 namespace standin {
@@ -18,14 +19,6 @@ struct LineFault {
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 class LineParser {
   public:
@@ -90,45 +83,13 @@ class LineParser {
                 continue;
             }
             if (at_ >= text_.size()) throw LineFault{"a quoted text ends in a backslash"};
-            const char e = text_[at_++];
-            switch (e) {
-            case 'n':
-                out += '\n';
-                break;
-            case 'r':
-                out += '\r';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case '0':
-                out += '\0';
-                break;
-            case '\\':
-                out += '\\';
-                break;
-            case '"':
-                out += '"';
-                break;
-            case '$':
-                out += '$';
-                break;
-            case 'x': {
-                // One or two hex digits, so that "z\xE9ro" reads as meant.
-                int value = HexDigit(at_ < text_.size() ? text_[at_] : 0);
-                if (value < 0) throw LineFault{"\\x without a hex digit"};
-                ++at_;
-                const int second = HexDigit(at_ < text_.size() ? text_[at_] : 0);
-                if (second >= 0) {
-                    value = value * 16 + second;
-                    ++at_;
-                }
-                out += static_cast<char>(value);
-                break;
+            char byte = 0;
+            if (ReadTraceEscape(text_.data(), text_.size(), &at_, &byte)) {
+                out += byte;
+                continue;
             }
-            default:
-                throw LineFault{std::string("unknown escape \\") + e};
-            }
+            if (text_[at_] == 'x') throw LineFault{"\\x without a hex digit"};
+            throw LineFault{std::string("unknown escape \\") + text_[at_]};
         }
     }
 

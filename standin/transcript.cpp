@@ -3,11 +3,12 @@
 
 #include <cstdio>
 
+#include "common/hex_digits.h"
+
 namespace standin {
 
 std::string Quote(const std::string& bytes)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     std::string quoted = "\"";
     for (unsigned char byte : bytes) {
         switch (byte) {
@@ -29,8 +30,8 @@ std::string Quote(const std::string& bytes)
         default:
             if (byte < 32 || byte >= 127) {
                 quoted += "\\x";
-                quoted += kHex[byte >> 4];
-                quoted += kHex[byte & 0x0F];
+                quoted += kHexDigits[byte >> 4];
+                quoted += kHexDigits[byte & 0x0F];
             } else {
                 quoted += static_cast<char>(byte);
             }

@@ -5,9 +5,8 @@
 
 #include <cstdint>
 
+#include "common/editor_protocol.h" // kEngineLibraryName
 #include "platform.h"
-
-constexpr char kEngineLibraryName[] = "OV553KRN.DLL";
 
 // Every argument is one address-sized value, passed in the order shown.
 typedef int32_t(OV_ENGINE_CALL* InitInstanceEntry)(void* record, void* startupBlock);

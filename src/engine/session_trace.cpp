@@ -5,13 +5,16 @@
 
 #include <cstring>
 
+#include "common/editor_protocol.h"
 #include "common/error_description.h"
+#include "common/hex_digits.h"
 #include "common/launch_context.h"
 #include "common/settings.h"
 #include "common/text.h"
 #include "engine/command_record.h"
 #include "engine/engine_library.h"
 #include "engine/startup_block.h"
+#include "engine/trace_format.h"
 #include "engine/trace_line.h"
 
 SessionTraceRecord SessionTrace;
@@ -28,11 +31,17 @@ static uint64_t CallStart;                          // the clock when the engine
 
 static void WriteLine(bool ending = true) { TraceWriteLine(SessionTrace.File, ending); }
 
+// A line of its own: one of the format's marks.
+static void MarkLine(const char* line)
+{
+    TraceAppend(line);
+    WriteLine();
+}
+
 static void CommentLine(const char* text)
 {
     TraceAppend("# ");
-    TraceAppend(text);
-    WriteLine();
+    MarkLine(text);
 }
 
 // The milliseconds since CallStart, to a tenth, as a comment.
@@ -72,7 +81,7 @@ static void WriteRequestLine(const char* section, const char* key)
 {
     char value[kRequestValueCapacity];
     ReadSetting(section, key, "", value, sizeof value);
-    TraceAppendFormat("# [%s] %s=", section, key);
+    TraceAppendFormat(kTraceSettingFormat, section, key);
     TraceAppendQuoted(value);
     WriteLine();
 }
@@ -81,34 +90,33 @@ static void WriteHeader(uint32_t existingSize, char lastByte)
 {
     // A run whose engine never returned ends in the middle of its last line.
     if (existingSize > 0 && lastByte != '\n') WriteLine();
-    if (existingSize > 0) CommentLine("======== the next run ========");
-    TraceAppendFormat("# OVTST552 %s, %s %u-bit", kVersionText, kPathSeparator == '\\' ? "Windows" : "Linux",
+    if (existingSize > 0) MarkLine(kTraceRunSeparator);
+    TraceAppend(kTraceHeaderStart);
+    TraceAppendFormat("%s, %s %u-bit", kVersionText, kPathSeparator == '\\' ? "Windows" : "Linux",
                       static_cast<unsigned>(sizeof(void*) * 8));
     WriteLine();
     OsLocalTime now;
     OsGetLocalTime(&now);
-    TraceAppendFormat("# run of %04u-%02u-%02u %02u:%02u:%02u", now.year, now.month, now.day, now.hour, now.minute,
-                      now.second);
+    TraceAppend(kTraceDatePrefix);
+    TraceAppendFormat("%04u-%02u-%02u %02u:%02u:%02u", now.year, now.month, now.day, now.hour, now.minute, now.second);
     WriteLine();
-    static const char* const kRequestKeys[] = {"LIGNEDECOMMANDE", "COMMANDE", "REPEXE",
-                                               "REPCOURANT",      "PARAM1",   "PARAM2"};
     for (const char* key : kRequestKeys)
-        WriteRequestLine("TEST", key);
-    WriteRequestLine("Orvane55", "LANGUAGE");
+        WriteRequestLine(kTestSection, key);
+    WriteRequestLine(kProductSection, kLanguageKey);
     // The components that are set, as each start of the engine reads them
     // into its start-up block: a replay needs them too.
     char value[kComponentValueCapacity];
     for (int index = 0; index < kComponentKeyCount; ++index) {
         char key[16];
         FormatText(key, sizeof key, "COMPOSANTE_%d", index);
-        ReadSetting("COMPOSANTE", key, "", value, sizeof value);
+        ReadSetting(kComponentSection, key, "", value, sizeof value);
         if (value[0] == '\0') continue;
-        TraceAppendFormat("# [COMPOSANTE] %s=", key);
+        TraceAppendFormat(kTraceSettingFormat, kComponentSection, key);
         TraceAppendQuoted(value);
         WriteLine();
     }
     // Everything the launcher reads before its first command is above.
-    CommentLine("end of the settings read");
+    MarkLine(kTraceHeaderEnd);
 }
 
 void StartSessionTrace()
@@ -133,7 +141,7 @@ void StartSessionTrace()
 void EndSessionTrace()
 {
     if (SessionTrace.File == nullptr) return;
-    CommentLine("the launcher ends");
+    MarkLine(kTraceRunEnd);
     OsCloseAppendFile(SessionTrace.File);
     SessionTrace.File = nullptr;
     TraceHooks = nullptr;
@@ -278,7 +286,7 @@ static void TraceEngineLoaded(ModuleHandle library, const char* missingEntryPoin
     // The path is where this machine keeps the library: a comment.
     char path[kDirectoryCapacity];
     if (OsGetModuleFileName(library, path, sizeof path) == 0) CopyText(path, kEngineLibraryName);
-    TraceAppend("# loaded ");
+    TraceAppend(kTraceLoadedPrefix);
     TraceAppendQuoted(path);
     WriteLine();
     if (missingEntryPoint == nullptr) return;
@@ -290,14 +298,13 @@ static void TraceEngineLoaded(ModuleHandle library, const char* missingEntryPoin
 
 static void TraceEngineStarting(const void* block)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     if (block == nullptr) {
         TraceAppend("# start-up block: none, no memory for it");
     } else {
         TraceAppend("# start-up block ");
         const unsigned char* bytes = static_cast<const unsigned char*>(block);
         for (uint32_t i = 0; i < kStartupBlockSize; ++i) {
-            const char pair[2] = {kHex[bytes[i] >> 4], kHex[bytes[i] & 0x0F]};
+            const char pair[2] = {kHexDigits[bytes[i] >> 4], kHexDigits[bytes[i] & 0x0F]};
             TraceAppend(pair, 2);
         }
     }

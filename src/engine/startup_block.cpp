@@ -89,7 +89,7 @@ int32_t ReadComponentSetting(int index, char* buffer, char** text, char** number
     key[sizeof key - 2] = static_cast<char>('0' + index);
     // The engine's start reads the settings file, whose failed writes are
     // told through the engine: one of the two circles the design wants.
-    ReadSetting("COMPOSANTE", key, "", buffer, kComponentValueCapacity);
+    ReadSetting(kComponentSection, key, "", buffer, kComponentValueCapacity);
     if (buffer[0] == '\0') return 0;
     UpperCaseAscii(buffer);
     char* firstComma = std::strchr(buffer, ',');

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/editor_protocol.h" // kComponentKeyCount
+
 // Block layout, packed, 16-bit values little-endian, 880 bytes in all:
 //   offset size field
 //      0     6  Signature "KALMIR", no terminator
@@ -26,7 +28,6 @@ constexpr size_t kFirstEntryOffset = 10;
 constexpr uint8_t kComponentMarker = 3;
 constexpr uint8_t kEndByte = 0x80;
 constexpr size_t kComponentValueCapacity = 525; // at most 524 characters count
-constexpr int kComponentKeyCount = 10;          // COMPOSANTE_0 to COMPOSANTE_9
 
 struct ModuleInfo {
     char DisplayName[51]; // never read by the launcher

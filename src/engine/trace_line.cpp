@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-static const char kCutMark[] = " [cut]";
+#include "engine/trace_format.h"
+
 constexpr size_t kLineEndReserve = 16; // a closing quote, the cut mark and the line end
 
 static char Line[kTraceLineSize]; // the line being built
@@ -45,23 +46,12 @@ void TraceAppendFormat(const char* format, ...)
 
 void TraceAppendQuoted(const unsigned char* bytes, size_t count)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     if (LineCut) return;
     TraceAppend("\"", 1);
     if (LineCut) return;
     for (size_t i = 0; i < count && !LineCut; ++i) {
-        const unsigned char byte = bytes[i];
         char escaped[4];
-        size_t length = 0;
-        if (byte < 32 || byte >= 127) {
-            escaped[length++] = '\\';
-            escaped[length++] = 'x';
-            escaped[length++] = kHex[byte >> 4];
-            escaped[length++] = kHex[byte & 0x0F];
-        } else {
-            if (byte == '"' || byte == '\\' || byte == '$') escaped[length++] = '\\';
-            escaped[length++] = static_cast<char>(byte);
-        }
+        const size_t length = EscapeTraceByte(bytes[i], escaped);
         // One byte stays for the closing quote.
         if (length + 1 > Room())
             LineCut = true;
@@ -80,8 +70,8 @@ void TraceAppendQuoted(const char* text)
 void TraceWriteLine(AppendFileHandle file, bool ending)
 {
     if (LineCut) {
-        std::memcpy(Line + LineLength, kCutMark, sizeof kCutMark - 1);
-        LineLength += sizeof kCutMark - 1;
+        std::memcpy(Line + LineLength, kTraceCutMark, sizeof kTraceCutMark - 1);
+        LineLength += sizeof kTraceCutMark - 1;
     }
     if (ending) Line[LineLength++] = '\n';
     OsWriteAppendFile(file, Line, static_cast<uint32_t>(LineLength));

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "common/editor_protocol.h"
 #include "common/launch_context.h"
 #include "common/settings.h"
 #include "common/text.h"
@@ -18,10 +19,6 @@ char ErrorWindowName[kErrorWindowNameCapacity];
 char ErrorObjectName[kErrorObjectNameCapacity];
 
 static const char kClassName[] = "TEST";
-static const char kEditorMarkerText[] = "EDITEUR";
-static const char kTestSection[] = "TEST";
-static const char kProductSection[] = "Orvane55";
-static const char kCommandLineKey[] = "LIGNEDECOMMANDE";
 static const char kTraceFailedFrench[] =
     "INFO,Impossible d'ouvrir le fichier de trace %.200s ; le test continue sans trace.";
 static const char kTraceFailedEnglish[] = "INFO,Can not open the trace file %.200s; the test goes on without a trace.";
@@ -59,15 +56,16 @@ static unsigned long EnvironmentNumber(const char* environment)
 // Editor path: the request's directories and mode. Returns the mode letter.
 static char ReadEditorRequest(char* work)
 {
-    CopyText(LaunchContext.EditorMarker, kEditorMarkerText);
-    ReadSetting(kTestSection, "REPEXE", "", LaunchContext.ExecutableDirectory, kDirectoryCapacity);
-    ReadSetting(kTestSection, "REPCOURANT", "", LaunchContext.CurrentDirectory, kDirectoryCapacity);
+    CopyText(LaunchContext.EditorMarker, kEditorMarker);
+    ReadSetting(kTestSection, kRequestKeys[kExecutableDirectory], "", LaunchContext.ExecutableDirectory,
+                kDirectoryCapacity);
+    ReadSetting(kTestSection, kRequestKeys[kCurrentDirectory], "", LaunchContext.CurrentDirectory, kDirectoryCapacity);
     const size_t length = std::strlen(LaunchContext.CurrentDirectory);
     if (length > 0 && LaunchContext.CurrentDirectory[length - 1] == kPathSeparator)
         LaunchContext.CurrentDirectory[length - 1] = '\0';
-    ReadSetting(kTestSection, "PARAM1", "", work, kWorkBufferSize);
+    ReadSetting(kTestSection, kRequestKeys[kParam1], "", work, kWorkBufferSize);
     if (work[0] == 'P') LaunchContext.RunAsProgram = 1;
-    ReadSetting(kTestSection, "PARAM2", "", work, kWorkBufferSize);
+    ReadSetting(kTestSection, kRequestKeys[kParam2], "", work, kWorkBufferSize);
     return work[0];
 }
 
@@ -89,19 +87,19 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
         return 0;
     }
 
-    CopyText(SettingsFileName, "Orvane.ini");
+    CopyText(SettingsFileName, kSettingsFileName);
     StartSessionTrace();
 
     // Shared by the four 300-byte reads.
     char work[kWorkBufferSize];
-    ReadSetting(kTestSection, kCommandLineKey, "", work, kWorkBufferSize);
-    WriteWinIniSetting(kProductSection, kCommandLineKey, work);
+    ReadSetting(kTestSection, kRequestKeys[kCommandLine], "", work, kWorkBufferSize);
+    WriteWinIniSetting(kProductSection, kRequestKeys[kCommandLine], work);
 
     WindowHandle window =
         OsCreateWindowEx(0, kClassName, kClassName, kWsPopup, -10, -10, 10, 10, nullptr, nullptr, instance, nullptr);
 
     char language[kLanguageBufferSize];
-    ReadSetting(kProductSection, "LANGUAGE", "FRENCH", language, kLanguageBufferSize);
+    ReadSetting(kProductSection, kLanguageKey, "FRENCH", language, kLanguageBufferSize);
     LaunchContext.English = language[0] == 'U' ? 1 : 0;
 
     char* environment = OsGetEnvironmentStrings();
@@ -111,8 +109,8 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
         SendCommand(LaunchContext.English ? kTraceFailedEnglish : kTraceFailedFrench, SessionTrace.Path);
 
     int16_t errorObjectType = 0;
-    ReadSetting(kTestSection, "COMMANDE", "", work, kWorkBufferSize);
-    if (std::strcmp(work, kEditorMarkerText) == 0) {
+    ReadSetting(kTestSection, kRequestKeys[kCommand], "", work, kWorkBufferSize);
+    if (std::strcmp(work, kEditorMarker) == 0) {
         switch (ReadEditorRequest(work)) {
         case 'F':
             RunWindowTest(ErrorWindowName, ErrorObjectName, &errorObjectType);
@@ -137,9 +135,9 @@ extern "C" int OV_WINAPI WinMain(InstanceHandle instance, InstanceHandle, char*,
         RunConsole(ErrorWindowName, ErrorObjectName, &errorObjectType);
     }
 
-    WriteSetting(kTestSection, "COMMANDE", "");
+    WriteSetting(kTestSection, kRequestKeys[kCommand], "");
     OsDestroyWindow(window);
-    WriteWinIniSetting(kProductSection, kCommandLineKey, nullptr);
+    WriteWinIniSetting(kProductSection, kRequestKeys[kCommandLine], nullptr);
     OsFreeEnvironmentStrings(environment);
     EndSessionTrace();
     return 0;

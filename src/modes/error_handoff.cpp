@@ -3,6 +3,7 @@
 // written into section TEST of the settings file.
 #include <cstring>
 
+#include "common/editor_protocol.h"
 #include "common/error_description.h"
 #include "common/launch_context.h"
 #include "common/settings.h"
@@ -23,7 +24,6 @@ static char ErrorMessage[kMessageCapacity];
 
 static const char kQuestionFrench[] = "Voulez-vous \xEAtre positionn\xE9 sur le source?";
 static const char kQuestionEnglish[] = "Do you want to edit source code?";
-static const char kSection[] = "TEST";
 
 static bool Contains(const char* text, const char* part) { return std::strstr(text, part) != nullptr; }
 
@@ -94,20 +94,20 @@ void ErrorHandoff(char* errorWindowName, char* errorObjectName, int16_t* errorOb
 
     StopEngine();
 
-    WriteSetting(kSection, "CR", "*E*");
-    WriteIntegerSetting(kSection, "NLIGNE", ErrorLine);
-    WriteIntegerSetting(kSection, "NCOL", ErrorColumn);
-    WriteSetting(kSection, "NOMPROC", ErrorProcedureName);
+    WriteSetting(kTestSection, kReportKeys[kCr], "*E*");
+    WriteIntegerSetting(kTestSection, kReportKeys[kLine], ErrorLine);
+    WriteIntegerSetting(kTestSection, kReportKeys[kColumn], ErrorColumn);
+    WriteSetting(kTestSection, kReportKeys[kProcedure], ErrorProcedureName);
 
     TrimTrailingSpaces(ErrorMessage);
     TrimLeadingSpaces(ErrorMessage);
-    ReplaceChar(ErrorMessage, '\n', static_cast<char>(0xF5));
+    ReplaceChar(ErrorMessage, '\n', static_cast<char>(kStoredLineFeed));
     ReplaceChar(ErrorMessage, '\r', ' ');
 
-    WriteSetting(kSection, "MESSAGE", ErrorMessage);
-    WriteSetting(kSection, "NOMFEN", errorWindowName);
-    WriteSetting(kSection, "NOMOBJET", errorObjectName);
-    WriteIntegerSetting(kSection, "TYPEOBJET", *errorObjectType);
+    WriteSetting(kTestSection, kReportKeys[kMessage], ErrorMessage);
+    WriteSetting(kTestSection, kReportKeys[kWindow], errorWindowName);
+    WriteSetting(kTestSection, kReportKeys[kObject], errorObjectName);
+    WriteIntegerSetting(kTestSection, kReportKeys[kObjectType], *errorObjectType);
 }
 
 void ResetErrorHandoffForTests()

@@ -20,15 +20,16 @@
 // call's output is followed by a NUL and a line feed, which no name or value
 // read can hold. One process for thousands of calls: a differential test
 // under Wine would otherwise spend its time starting processes.
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/hex_digits.h"
 #include "host.h"
 #include "platform.h"
+#include "whole_number.h"
 
 constexpr uint32_t kDefaultReadSize = 300; // the launcher's work buffer
 constexpr uint32_t kLargestReadSize = 1u << 20;
@@ -75,12 +76,8 @@ static bool IsWinIni(const char* fileName)
 // value out of range.
 static bool ParseSize(const char* text, uint32_t* size)
 {
-    bool digits = text[0] != '\0';
-    for (const char* p = text; digits && *p != '\0'; ++p)
-        digits = *p >= '0' && *p <= '9';
-    errno = 0;
-    const unsigned long value = digits ? std::strtoul(text, nullptr, 10) : 0;
-    if (!digits || errno != 0 || value > kLargestReadSize) {
+    unsigned long value = 0;
+    if (!ParseWholeNumber(text, 0, kLargestReadSize, &value)) {
         std::fprintf(stderr, "ovini: SIZE '%s' is not a number of bytes from 0 to %u\n", text,
                      static_cast<unsigned>(kLargestReadSize));
         return false;
@@ -183,14 +180,6 @@ static int Call(const char* command, int operands, char** operand)
     return Usage();
 }
 
-static int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Splits one line of CALLS into its unescaped fields; false for a bad escape.
 static bool SplitCall(const std::string& line, std::vector<std::string>* fields)
 {
@@ -207,8 +196,8 @@ static bool SplitCall(const std::string& line, std::vector<std::string>* fields)
         }
         if (++i == line.size()) return false;
         if (line[i] == 'x') {
-            const int high = i + 2 < line.size() ? HexDigit(line[i + 1]) : -1;
-            const int low = high >= 0 ? HexDigit(line[i + 2]) : -1;
+            const int high = i + 2 < line.size() ? HexDigitValue(line[i + 1]) : -1;
+            const int low = high >= 0 ? HexDigitValue(line[i + 2]) : -1;
             if (low < 0) return false;
             fields->back() += static_cast<char>(high * 16 + low);
             i += 2;

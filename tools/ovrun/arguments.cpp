@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "whole_number.h"
+
 // "--name VALUE" or "--name=VALUE". Returns false when argument is not this
 // option; sets *missing when it is but no value follows.
 bool TakeOptionValue(const char* name, int argc, const char* const* argv, int* index, std::string* value, bool* missing)
@@ -30,9 +32,10 @@ bool TakeOptionValue(const char* name, int argc, const char* const* argv, int* i
 // A whole number of seconds, 1 to kLongestTimeoutSeconds, digits only.
 bool ParseSeconds(const std::string& text, long* seconds)
 {
-    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    *seconds = std::stol(text);
-    return *seconds >= 1 && *seconds <= kLongestTimeoutSeconds;
+    unsigned long number = 0;
+    if (!ParseWholeNumber(text.c_str(), 1, kLongestTimeoutSeconds, &number)) return false;
+    *seconds = static_cast<long>(number);
+    return true;
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "arguments.h"
+#include "common/editor_protocol.h"
 #include "console_text.h"
 #include "host.h"
 #include "paths.h"
@@ -21,13 +22,8 @@
 
 namespace {
 
-const char kSettingsFile[] = "Orvane.ini";
-const char kTestSection[] = "TEST";
-const char kEditorMarker[] = "EDITEUR";
 const char kTraceSection[] = "OVTST552";
 const char kTraceKey[] = "TRACE";
-const char kProductSection[] = "Orvane55";
-const char kCommandLineKey[] = "LIGNEDECOMMANDE";
 // Returned for a key that is not there; no settings value holds this byte.
 const char kAbsent[] = "\n";
 
@@ -49,7 +45,8 @@ std::string ReadSetting(const char* key)
     std::vector<char> buffer(512);
     for (;;) {
         const uint32_t size = static_cast<uint32_t>(buffer.size());
-        const uint32_t length = OsGetPrivateProfileString(kTestSection, key, "", buffer.data(), size, kSettingsFile);
+        const uint32_t length =
+            OsGetPrivateProfileString(kTestSection, key, "", buffer.data(), size, kSettingsFileName);
         if (length + 1 < size) return std::string(buffer.data(), length);
         buffer.resize(buffer.size() * 2);
     }
@@ -57,7 +54,7 @@ std::string ReadSetting(const char* key)
 
 bool WriteSetting(const char* key, const char* value)
 {
-    return OsWritePrivateProfileString(kTestSection, key, value, kSettingsFile) != 0;
+    return OsWritePrivateProfileString(kTestSection, key, value, kSettingsFileName) != 0;
 }
 
 // The [OVTST552] section as it was before the run: TRACE's value, whether it
@@ -72,13 +69,13 @@ TraceSetting ReadTraceSetting()
 {
     TraceSetting setting;
     char value[4096];
-    OsGetPrivateProfileString(kTraceSection, kTraceKey, kAbsent, value, sizeof value, kSettingsFile);
+    OsGetPrivateProfileString(kTraceSection, kTraceKey, kAbsent, value, sizeof value, kSettingsFileName);
     setting.Present = std::string(value) != kAbsent;
     if (setting.Present) setting.Value = value;
     // Room for more than a name, since a list that does not fit counts as empty.
     char keys[64] = "";
     setting.SectionHadKeys =
-        OsGetPrivateProfileString(kTraceSection, nullptr, "", keys, sizeof keys, kSettingsFile) > 0;
+        OsGetPrivateProfileString(kTraceSection, nullptr, "", keys, sizeof keys, kSettingsFileName) > 0;
     return setting;
 }
 
@@ -86,9 +83,10 @@ TraceSetting ReadTraceSetting()
 void RestoreTraceSetting(const TraceSetting& before)
 {
     if (before.Present)
-        OsWritePrivateProfileString(kTraceSection, kTraceKey, before.Value.c_str(), kSettingsFile);
+        OsWritePrivateProfileString(kTraceSection, kTraceKey, before.Value.c_str(), kSettingsFileName);
     else
-        OsWritePrivateProfileString(kTraceSection, before.SectionHadKeys ? kTraceKey : nullptr, nullptr, kSettingsFile);
+        OsWritePrivateProfileString(kTraceSection, before.SectionHadKeys ? kTraceKey : nullptr, nullptr,
+                                    kSettingsFileName);
 }
 
 // DIR made absolute; empty, after saying why, when it is not a directory.
@@ -106,7 +104,7 @@ std::string ExistingDirectory(const std::string& given, const char* what)
 std::string SettingsFileWhere()
 {
     const std::string directory = WindowsDirectoryName();
-    return directory.empty() ? kSettingsFile : JoinPath(directory, kSettingsFile);
+    return directory.empty() ? kSettingsFileName : JoinPath(directory, kSettingsFileName);
 }
 
 // WIN.INI's LIGNEDECOMMANDE is published only while a test runs: a launcher
@@ -114,8 +112,8 @@ std::string SettingsFileWhere()
 void WithdrawCommandLine()
 {
     char value[8];
-    OsGetProfileString(kProductSection, kCommandLineKey, kAbsent, value, sizeof value);
-    if (std::string(value) != kAbsent) OsWriteProfileString(kProductSection, kCommandLineKey, nullptr);
+    OsGetProfileString(kProductSection, kRequestKeys[kCommandLine], kAbsent, value, sizeof value);
+    if (std::string(value) != kAbsent) OsWriteProfileString(kProductSection, kRequestKeys[kCommandLine], nullptr);
 }
 
 // The launcher's end as one message when it did not carry out the request,
@@ -138,7 +136,8 @@ std::string WhatWentWrong(const LauncherEnd& end, bool leftRequest, long timeout
     }
     if (leftRequest)
         return "the launcher did not carry out the request: it ended without taking COMMANDE back, as it does when "
-               "it cannot load its engine, OV553KRN.DLL";
+               "it cannot load its engine, " +
+               std::string(kEngineLibraryName);
     return "";
 }
 
@@ -150,11 +149,13 @@ bool WriteRequest(const std::string& commandLine, const std::string& executableD
 {
     for (const char* key : kReportKeys)
         if (!WriteSetting(key, nullptr)) return false;
-    const bool written =
-        WriteSetting("LIGNEDECOMMANDE", commandLine.c_str()) && WriteSetting("COMMANDE", kEditorMarker) &&
-        WriteSetting("REPEXE", executableDirectory.c_str()) && WriteSetting("REPCOURANT", testDirectory.c_str()) &&
-        WriteSetting("PARAM1", ProgramFlag(options)) && WriteSetting("PARAM2", ModeLetter(options.Kind));
-    if (!written) WriteSetting("COMMANDE", nullptr);
+    const bool written = WriteSetting(kRequestKeys[kCommandLine], commandLine.c_str()) &&
+                         WriteSetting(kRequestKeys[kCommand], kEditorMarker) &&
+                         WriteSetting(kRequestKeys[kExecutableDirectory], executableDirectory.c_str()) &&
+                         WriteSetting(kRequestKeys[kCurrentDirectory], testDirectory.c_str()) &&
+                         WriteSetting(kRequestKeys[kParam1], ProgramFlag(options)) &&
+                         WriteSetting(kRequestKeys[kParam2], ModeLetter(options.Kind));
+    if (!written) WriteSetting(kRequestKeys[kCommand], nullptr);
     return written;
 }
 
@@ -207,8 +208,8 @@ int Run(const RunOptions& options)
         return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
     const TraceSetting traceBefore = ReadTraceSetting();
     if (!traceFile.empty() &&
-        OsWritePrivateProfileString(kTraceSection, kTraceKey, traceFile.c_str(), kSettingsFile) == 0) {
-        WriteSetting("COMMANDE", nullptr);
+        OsWritePrivateProfileString(kTraceSection, kTraceKey, traceFile.c_str(), kSettingsFileName) == 0) {
+        WriteSetting(kRequestKeys[kCommand], nullptr);
         return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
     }
 
@@ -219,13 +220,13 @@ int Run(const RunOptions& options)
     const LauncherEnd end = RunProgram(run);
     if (!traceFile.empty()) RestoreTraceSetting(traceBefore);
     if (!end.Started) {
-        WriteSetting("COMMANDE", nullptr);
+        WriteSetting(kRequestKeys[kCommand], nullptr);
         return Fail(kBadInput, "cannot start the launcher " + launcher + ": " + end.Failure);
     }
     // The launcher removes COMMANDE as its last step with the settings file;
     // one that stopped before left it armed, and no later start may take it.
-    const bool leftRequest = ReadSetting("COMMANDE") == kEditorMarker;
-    if (leftRequest) WriteSetting("COMMANDE", nullptr);
+    const bool leftRequest = ReadSetting(kRequestKeys[kCommand]) == kEditorMarker;
+    if (leftRequest) WriteSetting(kRequestKeys[kCommand], nullptr);
     const std::string failure = WhatWentWrong(end, leftRequest, options.TimeoutSeconds);
     if (!failure.empty()) WithdrawCommandLine();
     const int status = failure.empty() ? kNoError : Fail(kLauncherFailed, failure);

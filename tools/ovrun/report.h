@@ -7,18 +7,11 @@
 #include <string>
 #include <string_view>
 
-// The report's keys, in the order the launcher writes them.
-constexpr int kReportKeyCount = 8;
-extern const char* const kReportKeys[kReportKeyCount];
-
-enum ReportKey { kCr, kLine, kColumn, kProcedure, kMessage, kWindow, kObject, kObjectType };
+#include "common/editor_protocol.h" // the keys, kStoredLineFeed
 
 struct ErrorReport {
     std::string Values[kReportKeyCount]; // "" for a key that is absent
 };
-
-// The launcher stores each line feed of MESSAGE as this byte.
-constexpr unsigned char kStoredLineFeed = 0xF5;
 
 // True when CR is "*E*": the launcher reported a runtime error.
 bool IsRuntimeError(const ErrorReport& report);

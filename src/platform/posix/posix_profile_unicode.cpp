@@ -9,15 +9,9 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace {
+#include "common/cp1252.h"
 
-// Bytes 0x80-0x9F of Windows-1252 as code units. The five bytes the code
-// page leaves undefined stand for the C1 control of the same value.
-const char16_t kUnitsOfAnsi80To9F[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
+namespace {
 
 struct UnitToAnsi {
     char16_t Unit;
@@ -98,10 +92,9 @@ const UnitToAnsi kAnsiOfUnits[] = {
     {0xFF59, 0x79}, {0xFF5A, 0x7A}, {0xFF5B, 0x7B}, {0xFF5C, 0x7C}, {0xFF5D, 0x7D}, {0xFF5E, 0x7E},
 };
 
-char16_t UnitOfAnsi(unsigned char byte)
-{
-    return byte >= 0x80 && byte < 0xA0 ? kUnitsOfAnsi80To9F[byte - 0x80] : static_cast<char16_t>(byte);
-}
+// The five bytes the code page leaves undefined stand for the C1 control of
+// the same value (common/cp1252.h).
+char16_t UnitOfAnsi(unsigned char byte) { return Cp1252Character(byte); }
 
 bool IsUndefinedAnsi(char16_t unit)
 {
@@ -193,25 +186,6 @@ void DecodeUtf8(std::string_view bytes, size_t start, ProfileUnits* units)
             AddUnit(units, static_cast<char16_t>(code), at);
         }
         at += length;
-    }
-}
-
-void AppendUtf8(uint32_t code, std::string* out)
-{
-    if (code < 0x80) {
-        *out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        *out += static_cast<char>(0xC0 | code >> 6);
-        *out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        *out += static_cast<char>(0xE0 | code >> 12);
-        *out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        *out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        *out += static_cast<char>(0xF0 | code >> 18);
-        *out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        *out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        *out += static_cast<char>(0x80 | (code & 0x3F));
     }
 }
 

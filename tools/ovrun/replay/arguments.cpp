@@ -3,20 +3,9 @@
 
 #include "arguments.h"
 #include "replay.h"
+#include "whole_number.h"
 
 namespace replay {
-
-namespace {
-
-// Digits only, low to high.
-bool ParseWhole(const std::string& text, long low, long high, long* number)
-{
-    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    *number = std::stol(text);
-    return *number >= low && *number <= high;
-}
-
-} // namespace
 
 bool ParseReplayArguments(int argc, const char* const* argv, ReplayOptions* options, std::string* error)
 {
@@ -43,11 +32,12 @@ bool ParseReplayArguments(int argc, const char* const* argv, ReplayOptions* opti
         } else if (std::strcmp(argument, "--keep") == 0) {
             options->Keep = true;
         } else if (TakeOptionValue("--jobs", argc, argv, &i, &value, &missing)) {
-            if (missing || !ParseWhole(value, 1, 256, &number)) {
+            unsigned long jobs = 0;
+            if (missing || !ParseWholeNumber(value.c_str(), 1, 256, &jobs)) {
                 *error = "--jobs takes a number of replays at a time, 1 to 256, not '" + value + "'";
                 return false;
             }
-            options->Jobs = static_cast<unsigned>(number);
+            options->Jobs = static_cast<unsigned>(jobs);
         } else if (TakeOptionValue("--timeout", argc, argv, &i, &value, &missing)) {
             if (missing || !ParseSeconds(value, &number)) {
                 *error = "--timeout takes whole seconds, 1 to " + std::to_string(kLongestTimeoutSeconds) + ", not '" +

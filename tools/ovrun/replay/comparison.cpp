@@ -14,15 +14,15 @@ namespace {
 std::vector<TraceLine> Events(const std::vector<TraceLine>& lines)
 {
     std::vector<TraceLine> events;
-    bool inHeader = !lines.empty() && StartsWith(lines[0].Text, kHeaderStart);
+    bool inHeader = !lines.empty() && StartsWith(lines[0].Text, kTraceHeaderStart);
     for (const TraceLine& line : lines) {
         if (inHeader) {
-            if (line.Text == kHeaderEnd) inHeader = false;
+            if (line.Text == kTraceHeaderEnd) inHeader = false;
             continue;
         }
         if (line.Text.empty()) continue;
         std::string text = line.Text;
-        if (StartsWith(text, kLoadedPrefix)) text = "# loaded <path>";
+        if (StartsWith(text, kTraceLoadedPrefix)) text = "# loaded <path>";
         const size_t sent = text.find(", sent \"ENVI,");
         if (sent != std::string::npos) text = text.substr(0, sent) + ", sent \"ENVI,<address>\"";
         // "  # 12.3 ms" after a reply or a start goes, and ", " after it.

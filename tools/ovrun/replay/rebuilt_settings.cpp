@@ -24,14 +24,15 @@ std::string RebuiltSettings(const TraceRequest& request, const ReplayFolders& fo
     };
     values[kExecutableDirectory] = moved(kExecutableDirectory, folders.Exe);
     values[kCurrentDirectory] = moved(kCurrentDirectory, folders.Test);
-    std::string file = "[TEST]\r\n";
+    auto section = [](const char* name) { return std::string("[") + name + "]\r\n"; };
+    std::string file = section(kTestSection);
     for (int key = 0; key < kRequestKeyCount; ++key)
         file += std::string(kRequestKeys[key]) + "=" + values[key] + "\r\n";
-    if (!request.Language.empty()) file += "[Orvane55]\r\nLANGUAGE=" + request.Language + "\r\n";
+    if (!request.Language.empty()) file += section(kProductSection) + kLanguageKey + "=" + request.Language + "\r\n";
     bool componentSection = false;
     for (int component = 0; component < kComponentKeyCount; ++component) {
         if (request.Components[component].empty()) continue;
-        if (!componentSection) file += "[COMPOSANTE]\r\n";
+        if (!componentSection) file += section(kComponentSection);
         componentSection = true;
         file += "COMPOSANTE_" + std::to_string(component) + "=" + request.Components[component] + "\r\n";
     }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "common/editor_protocol.h"
 #include "console_text.h"
 #include "host.h"
 #include "paths.h"
@@ -60,7 +61,8 @@ std::string FindStandin()
 {
     const std::string own = OwnDirectory();
     if (own.empty()) return "";
-    for (const char* relative : {kEngineLibrary, "standin/OV553KRN.DLL", OV_INSTALLED_STANDIN}) {
+    const std::string inStandinFolder = std::string("standin/") + kEngineLibraryName;
+    for (const char* relative : {kEngineLibraryName, inStandinFolder.c_str(), OV_INSTALLED_STANDIN}) {
         const std::string path = JoinPath(own, relative);
         if (IsRegularFile(path)) return path;
     }

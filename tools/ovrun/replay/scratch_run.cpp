@@ -14,11 +14,8 @@
 
 namespace replay {
 
-const char kEngineLibrary[] = "OV553KRN.DLL";
-
 namespace {
 
-const char kSettingsFile[] = "Orvane.ini";
 const char kWinIni[] = "win.ini";
 // The stand-in's status when strict mode ends the run at a command the
 // script does not hold.
@@ -110,7 +107,7 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     for (const std::string& made : {folder, folders.Programs, folders.Test, folders.Exe})
         if (!MakeFolder(made)) return "cannot make the scratch folder " + made;
     if (kPrivateWindowsDirectory && !MakeFolder(windows)) return "cannot make the scratch folder " + windows;
-    if (!CopyProgram(launcher, programPath) || !CopyProgram(standin, JoinPath(folders.Programs, kEngineLibrary)))
+    if (!CopyProgram(launcher, programPath) || !CopyProgram(standin, JoinPath(folders.Programs, kEngineLibraryName)))
         return "cannot copy the launcher and the stand-in into " + folders.Programs;
 
     const Relocation relocation = MakeRelocation(run.Request, folders);
@@ -127,7 +124,7 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
 
     // On Windows the settings files are the system's: they are put back as
     // they were, byte for byte, however the run ends.
-    const SavedFile settingsBefore = Save(JoinPath(windows, kSettingsFile));
+    const SavedFile settingsBefore = Save(JoinPath(windows, kSettingsFileName));
     const SavedFile winIniBefore = Save(JoinPath(windows, kWinIni));
     if (!WriteBytes(settingsBefore.Path, RebuiltSettings(run.Request, folders, relocation, tracePath))) {
         if (!kPrivateWindowsDirectory) Restore(settingsBefore);

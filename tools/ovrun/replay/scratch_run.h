@@ -9,9 +9,6 @@
 
 namespace replay {
 
-// The engine library's file name, which the stand-in takes.
-extern const char kEngineLibrary[];
-
 struct TraceResult {
     explicit TraceResult(const std::string& path) : Name(path), Path(path) {}
     std::string Name;

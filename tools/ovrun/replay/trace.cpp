@@ -2,15 +2,10 @@
 // what in a run makes it useless as a test; and the trace's quoting.
 #include "trace.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace replay {
-
-const char* const kRequestKeys[kRequestKeyCount] = {"LIGNEDECOMMANDE", "COMMANDE", "REPEXE",
-                                                    "REPCOURANT",      "PARAM1",   "PARAM2"};
-const char kHeaderStart[] = "# OVTST552 ";
-const char kHeaderEnd[] = "# end of the settings read";
-const char kLoadedPrefix[] = "# loaded ";
 
 bool StartsWith(const std::string& text, const char* prefix)
 {
@@ -35,20 +30,16 @@ bool SameName(const std::string& a, const std::string& b)
 
 namespace {
 
-const char kRunSeparator[] = "# ======== the next run ========";
-const char kDatePrefix[] = "# run of ";
-const char kRunEnd[] = "# the launcher ends";
-const char kCutMark[] = " [cut]";
 const char kFailedWrite[] = ": failed";
 
 std::string LineName(int number) { return "line " + std::to_string(number); }
 
-int HexDigit(char c)
+// The start of a header line that records section/key, as the launcher writes it.
+std::string SettingLinePrefix(const std::string& section, const std::string& key)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    char prefix[128];
+    std::snprintf(prefix, sizeof prefix, kTraceSettingFormat, section.c_str(), key.c_str());
+    return prefix;
 }
 
 // "# PREFIX" followed by one quoted value and nothing else.
@@ -98,7 +89,7 @@ size_t ReadHeader(TraceRun* run)
     };
     if (lines.empty()) return cut(0);
     const std::string& first = lines[0].Text;
-    if (!StartsWith(first, kHeaderStart)) {
+    if (!StartsWith(first, kTraceHeaderStart)) {
         run->Problem = LineName(lines[0].Number) + ": no header of the launcher (not a session trace)";
         return 0;
     }
@@ -110,12 +101,12 @@ size_t ReadHeader(TraceRun* run)
         return damaged(0, "the target, Linux or Windows");
     size_t index = 1;
     if (index >= lines.size()) return cut(index);
-    if (!StartsWith(lines[index].Text, kDatePrefix)) return damaged(index, "the date of the run");
+    if (!StartsWith(lines[index].Text, kTraceDatePrefix)) return damaged(index, "the date of the run");
     ++index;
 
     auto readValue = [&](const std::string& section, const std::string& key, std::string* value) {
         if (index >= lines.size()) return cut(index) != 0;
-        const std::string prefix = "# [" + section + "] " + key + "=";
+        const std::string prefix = SettingLinePrefix(section, key);
         if (!QuotedAfter(lines[index].Text, prefix, value)) return damaged(index, prefix + "\"...\"") != 0;
         const std::string refusal = Refusal(*value);
         if (!refusal.empty()) {
@@ -127,8 +118,8 @@ size_t ReadHeader(TraceRun* run)
         return true;
     };
     for (int key = 0; key < kRequestKeyCount; ++key)
-        if (!readValue("TEST", kRequestKeys[key], &request.Values[key])) return 0;
-    if (!readValue("Orvane55", "LANGUAGE", &request.Language)) return 0;
+        if (!readValue(kTestSection, kRequestKeys[key], &request.Values[key])) return 0;
+    if (!readValue(kProductSection, kLanguageKey, &request.Language)) return 0;
 
     // Then the components that were set, and the end of the header. A trace
     // of a launcher that did not record them goes straight on to the run.
@@ -136,9 +127,11 @@ size_t ReadHeader(TraceRun* run)
     for (;;) {
         if (index >= lines.size()) return cut(index);
         const std::string& text = lines[index].Text;
-        if (text == kHeaderEnd) return index + 1;
-        const std::string prefix = "# [COMPOSANTE] COMPOSANTE_";
-        if (!StartsWith(text, "# [COMPOSANTE]")) {
+        if (text == kTraceHeaderEnd) return index + 1;
+        std::string prefix = SettingLinePrefix(kComponentSection, "COMPOSANTE_");
+        prefix.pop_back(); // the '=' follows the key's number
+        const std::string sectionPrefix = prefix.substr(0, prefix.find(']') + 1);
+        if (!StartsWith(text, sectionPrefix.c_str())) {
             if (index + 1 == lines.size()) return cut(index);
             run->Problem = "an older trace: its header does not list the installed components ([COMPOSANTE]) "
                            "that the start-up block depends on";
@@ -147,7 +140,7 @@ size_t ReadHeader(TraceRun* run)
         const int component = text.size() > prefix.size() ? text[prefix.size()] - '0' : -1;
         if (component < nextComponent || component >= kComponentKeyCount)
             return damaged(index, "the components in order, COMPOSANTE_0 to COMPOSANTE_9");
-        if (!readValue("COMPOSANTE", "COMPOSANTE_" + std::to_string(component), &request.Components[component]))
+        if (!readValue(kComponentSection, "COMPOSANTE_" + std::to_string(component), &request.Components[component]))
             return 0;
         nextComponent = component + 1;
     }
@@ -160,7 +153,7 @@ void CheckBody(TraceRun* run, size_t body)
     for (size_t i = body; i < lines.size(); ++i) {
         const std::string& text = lines[i].Text;
         const std::string where = LineName(lines[i].Number);
-        if (EndsWith(text, kCutMark)) {
+        if (EndsWith(text, kTraceCutMark)) {
             run->Problem = where + " was cut when it was recorded";
             return;
         }
@@ -174,13 +167,13 @@ void CheckBody(TraceRun* run, size_t body)
             return;
         }
         std::string path;
-        if (run->Request.LibraryPath.empty() && QuotedAfter(text, kLoadedPrefix, &path))
+        if (run->Request.LibraryPath.empty() && QuotedAfter(text, kTraceLoadedPrefix, &path))
             run->Request.LibraryPath = path;
     }
     size_t last = lines.size();
     while (last > body && lines[last - 1].Text.empty())
         --last;
-    if (last == body || lines[last - 1].Text != kRunEnd) {
+    if (last == body || lines[last - 1].Text != kTraceRunEnd) {
         run->Problem = "the recorded run never ended (its engine never returned, or the launcher was ended)";
         return;
     }
@@ -219,14 +212,14 @@ TraceFile ReadTrace(const std::string& bytes)
     }
     std::vector<TraceRun> runs(1);
     for (TraceLine& line : SplitLines(bytes)) {
-        if (line.Text == kRunSeparator) {
+        if (line.Text == kTraceRunSeparator) {
             runs.emplace_back();
             continue;
         }
         // A run whose last line never got its end, followed by another run
         // appended by a launcher that did not begin it on a line of its own.
-        if (EndsWith(line.Text, kRunSeparator)) {
-            line.Text.resize(line.Text.size() - (sizeof kRunSeparator - 1));
+        if (EndsWith(line.Text, kTraceRunSeparator)) {
+            line.Text.resize(line.Text.size() - (sizeof kTraceRunSeparator - 1));
             runs.back().Lines.push_back(line);
             runs.emplace_back();
             continue;
@@ -247,17 +240,10 @@ TraceFile ReadTrace(const std::string& bytes)
 
 std::string Quote(const std::string& bytes)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     std::string out = "\"";
     for (unsigned char byte : bytes) {
-        if (byte < 32 || byte >= 127) {
-            out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
-        } else {
-            if (byte == '"' || byte == '\\' || byte == '$') out += '\\';
-            out += static_cast<char>(byte);
-        }
+        char escaped[4];
+        out.append(escaped, EscapeTraceByte(byte, escaped));
     }
     return out + "\"";
 }
@@ -278,21 +264,9 @@ bool Unquote(const std::string& line, size_t* at, std::string* text)
             out += c;
             continue;
         }
-        if (i >= line.size()) return false;
-        const char escape = line[i++];
-        if (escape == 'x') {
-            // One or two hex digits, as the stand-in reads them.
-            int value = i < line.size() ? HexDigit(line[i]) : -1;
-            if (value < 0) return false;
-            ++i;
-            if (i < line.size() && HexDigit(line[i]) >= 0) value = value * 16 + HexDigit(line[i++]);
-            out += static_cast<char>(value);
-            continue;
-        }
-        // Each named escape, then its byte ("0" is followed by the array's NUL).
-        static const char kNamed[] = "n\nr\rt\t0";
-        const char* named = escape != '\0' ? std::strchr(kNamed, escape) : nullptr;
-        out += named != nullptr && (named - kNamed) % 2 == 0 ? named[1] : escape;
+        char byte = 0;
+        if (!ReadTraceEscape(line.data(), line.size(), &i, &byte)) return false;
+        out += byte;
     }
     return false;
 }
