@@ -221,6 +221,14 @@ TEST(ReplayTrace, QuotingGivesEveryByteBack)
     at = 0;
     EXPECT_FALSE(Unquote("\"no end", &at, &text));
     EXPECT_EQ(0u, at);
+    // The stand-in's escapes read back as it reads them; one it refuses is
+    // refused here too, not taken for the letter.
+    ASSERT_TRUE(Unquote("\"z\\xE9ro\\xA\\n\\0\\$\"", &at, &text));
+    EXPECT_EQ(std::string("z\xE9ro\x0A\n\0$", 8), text);
+    at = 0;
+    EXPECT_FALSE(Unquote("\"a\\qb\"", &at, &text));
+    EXPECT_FALSE(Unquote("\"a\\xG\"", &at, &text));
+    EXPECT_EQ(0u, at);
 }
 
 TEST(ReplayArguments, TracesOptionsAndWrongUsage)
