@@ -471,6 +471,18 @@ TEST(WindowsDirectory, ComesFromWindirThenXdgThenHome)
         OsGetProfileString("ORVANE55", "RUNNING", "0", value, sizeof value);
         EXPECT_STREQ(value, "1");
     }
+    {
+        // A relative WINDIR is taken in the directory the process started
+        // in, and stays there when the process moves.
+        ScopedEnvironment relative("WINDIR", "relwin");
+        char before[4096], after[4096];
+        ASSERT_GT(OsGetWindowsDirectory(before, sizeof before), 0u);
+        EXPECT_EQ(before[0], '/');
+        ScopedCurrentDirectory moved(scratch.Path());
+        ASSERT_GT(OsGetWindowsDirectory(after, sizeof after), 0u);
+        EXPECT_STREQ(after, before);
+        EXPECT_NE(std::string(after), scratch / "relwin");
+    }
 }
 
 } // namespace

@@ -148,6 +148,15 @@ LauncherEnd RunLauncher(const std::string& path, const std::string&, long timeou
     sigaction(SIGINT, &ignore, &savedInterrupt);
     sigaction(SIGQUIT, &ignore, &savedQuit);
 
+    // A relative WINDIR goes to the launcher made absolute, as the layer took
+    // it here: a launcher of another build that followed it from the test's
+    // folder, where it moves, would find no settings there and make new ones.
+    const char* windir = std::getenv("WINDIR");
+    char directory[PATH_MAX];
+    if (windir != nullptr && windir[0] != '\0' && windir[0] != '/' &&
+        OsGetWindowsDirectory(directory, sizeof directory) != 0)
+        setenv("WINDIR", directory, 1);
+
     posix_spawnattr_t attributes;
     DefaultSignals(&attributes, SIGINT, SIGQUIT);
     std::string argument0 = path;
