@@ -389,6 +389,51 @@ class OvrunTest(sessions.SessionTestCase):
         self.assert_refused(result, session, b"WINDIR names no directory (" + str(mistyped).encode() + b")")
         self.assertFalse(mistyped.exists())
 
+    def test_relative_windir_never_puts_settings_under_the_test_folder(self):
+        if self.target.name == "windows":
+            self.skipTest("WINDIR names the Windows directory on Linux only")
+        # Taken in the directory a program starts in; the launcher moves into
+        # the test's folder, and must not follow WINDIR from there.
+        project = self.project_folder()
+        console_script = ("ENVI,* =>\nBIBLI,DISQUE,* =>\nPROJ,* =>\nNATION,* =>\nOuvre,* =>\nAFFI,* =>\n"
+                          "Affi,* =>\nAFFI,* =>\nECRA,SAIS => key=*E*\nOUINON,* => text=\"O\"\n"
+                          "DFTOCS => text=\"3,<MAIN>,m\"\n")
+        for arguments, script, line in (
+                (["window", self.project_dir()], FAILING_WINDOW, b"BTN_OK.PRO:12:0: error: "),
+                (["console", self.project_dir()], console_script, b"<MAIN>:3:0: error: m [window <MAIN>, type 2]\n")):
+            with self.subTest(arguments=arguments):
+                self.target.remove_file(harness.SETTINGS_FILE)
+                result, session = self.ovrun(arguments, script, environment={"WINDIR": "windows"})
+                self.assert_status(result, 1)
+                self.assertTrue(result.stdout.startswith(line), result)
+                self.assertEqual(session.faults(), [])
+                keys = dict(self.settings_keys())
+                self.assertEqual(keys["REPCOURANT"], self.project_dir().encode("cp1252"))
+                self.assertNotIn("COMMANDE", keys)
+                self.assertEqual(list(project.rglob("*")), [], "settings under the test folder")
+        with self.subTest("the launcher alone, as an editor starts it"):
+            # Started in its own folder beside the Windows directory; the test's
+            # folder is one level deeper, so that ../windows from there is
+            # another folder, inside the test's.
+            deeper = project / "deeper"
+            deeper.mkdir()
+            self.editor_request("F", directory=self.target.path_text(deeper))
+            session = self.run_session(FAILING_WINDOW, environment={"WINDIR": "../windows"})
+            self.assert_clean(session)
+            keys = dict(self.settings_keys())
+            self.assertEqual(keys["CR"], b"*E*")
+            self.assertNotIn("COMMANDE", keys)
+            self.assertEqual(list(project.rglob("*")), [deeper], "settings under the test folder")
+        with self.subTest("a launcher of another build gets it made absolute"):
+            seen = self.target.scratch / "windir-seen"
+            other = self.target.scratch / "other-launcher"
+            other.write_text(f"#!/bin/sh\nprintf %s \"$WINDIR\" > '{seen}'\n")
+            other.chmod(0o755)
+            result, _ = self.ovrun(["window", self.project_dir(), "--launcher", str(other)], None,
+                                   environment={"WINDIR": "windows"})
+            self.assert_status(result, 3)  # it took no COMMANDE back
+            self.assertEqual(seen.read_text(), str(self.target.windows_dir))
+
     def test_settings_file_that_cannot_be_written(self):
         # A folder where the settings file should be: no write can succeed,
         # whoever runs the test.

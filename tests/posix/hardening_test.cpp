@@ -2,7 +2,7 @@
 // files cut short, and several processes writing different keys of one
 // settings file at once, through the atomic replacement and through the
 // in-place rewrite of a directory that refuses new files, while another
-// process reads through the layer.
+// process reads through the layer, and through a link and its target.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -144,6 +144,59 @@ TEST(ConcurrentProcesses, InPlaceRewritesOfADirectoryThatRefusesNewFilesAreSeria
     EXPECT_EQ(before.st_ino, after.st_ino) << "the file was replaced, not rewritten";
     ExpectFinalFile(path);
     EXPECT_EQ(ListDirectory(directory), (std::vector<std::string>{"Orvane.ini"}));
+}
+
+// One writer goes through a link in the Windows directory, the other through
+// the target's own path in another folder: the lock must be the one of the
+// folder where the file is replaced, or each overwrites the other's keys.
+TEST(ConcurrentProcesses, WritersThroughALinkAndThroughItsTargetLoseNoKey)
+{
+    constexpr int kKeysEach = 1500;
+    // 3,000 flushed replacements: in memory where the system has it.
+    struct stat shm;
+    const bool inMemory = stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode);
+    ScopedEnvironment base("TMPDIR", inMemory ? "/dev/shm" : std::getenv("TMPDIR"));
+    ScratchDirectory scratch;
+    MakeDirectory(scratch / "windows");
+    MakeDirectory(scratch / "real");
+    const std::string link = scratch / "windows/Orvane.ini", target = scratch / "real/Orvane.ini";
+    WriteBytes(target, kInitial);
+    ASSERT_EQ(symlink("../real/Orvane.ini", link.c_str()), 0);
+    auto writer = [&](const std::string& path, char prefix) {
+        for (int i = 0; i < kKeysEach; ++i) {
+            const std::string key = prefix + std::to_string(i);
+            if (OsWritePrivateProfileString("Setup", key.c_str(), "1", path.c_str()) != 1) return 10;
+        }
+        return 0;
+    };
+    pid_t children[2];
+    children[0] = fork();
+    if (children[0] == 0) _exit(writer(link, 'L'));
+    children[1] = fork();
+    if (children[1] == 0) _exit(writer(target, 'T'));
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << child;
+    }
+    struct stat status;
+    ASSERT_EQ(lstat(link.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode)) << "the link was replaced";
+    int lost = 0;
+    for (char prefix : {'L', 'T'}) {
+        for (int i = 0; i < kKeysEach; ++i) {
+            char value[4];
+            const std::string key = prefix + std::to_string(i);
+            OsGetPrivateProfileString("Setup", key.c_str(), "", value, sizeof value, target.c_str());
+            if (std::string(value) != "1") ++lost;
+        }
+    }
+    EXPECT_EQ(lost, 0) << "keys lost of " << 2 * kKeysEach;
+    char keep[8];
+    OsGetPrivateProfileString("Other", "Keep", "", keep, sizeof keep, target.c_str());
+    EXPECT_STREQ(keep, "yes");
+    EXPECT_EQ(ListDirectory(scratch / "windows"), (std::vector<std::string>{"Orvane.ini"}));
+    EXPECT_EQ(ListDirectory(scratch / "real"), (std::vector<std::string>{"Orvane.ini"}));
 }
 
 } // namespace

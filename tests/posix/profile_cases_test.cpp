@@ -6,6 +6,7 @@
 // established, the expected result is given below with the reason.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <map>
@@ -142,6 +143,23 @@ std::string MapPath(const std::string& tablePath, const ScratchDirectory& scratc
     return path;
 }
 
+// "symlink PLACE -> TARGET": the link's path, and the target it holds (a
+// relative one as written, an absolute one mapped like a path of the table).
+struct LinkSetup {
+    std::string Place, Target;
+};
+
+std::optional<LinkSetup> LinkOf(const std::string& setup, const ScratchDirectory& scratch)
+{
+    const std::string prefix = "symlink ", arrow = " -> ";
+    const size_t at = setup.find(arrow);
+    if (setup.rfind(prefix, 0) != 0 || at == std::string::npos) return std::nullopt;
+    const std::string target = setup.substr(at + arrow.size());
+    const bool absolute = target.rfind("WINDIR\\", 0) == 0 || target.rfind("C:\\", 0) == 0;
+    return LinkSetup{MapPath(setup.substr(prefix.size(), at - prefix.size()), scratch),
+                     absolute ? MapPath(target, scratch) : WithPosixSeparators(target.c_str())};
+}
+
 class ProfileCase : public testing::TestWithParam<CaseRow> {};
 
 TEST_P(ProfileCase, MatchesTheObservedCall)
@@ -158,6 +176,10 @@ TEST_P(ProfileCase, MatchesTheObservedCall)
     MakeDirectory(DirectoryPart(diskPath));
     if (row.Initial) WriteBytes(diskPath, *row.Initial);
     if (row.Setup == "readonly-file") chmod(diskPath.c_str(), 0444);
+    const std::optional<LinkSetup> link = LinkOf(row.Setup, scratch);
+    if (link) {
+        ASSERT_EQ(symlink(link->Target.c_str(), link->Place.c_str()), 0) << link->Place;
+    }
     const bool ownDirectory = row.Disk.rfind("C:\\", 0) == 0;
     if (ownDirectory) chmod(DirectoryPart(diskPath).c_str(), 0555);
     // Root ignores both modes: the call then runs in a child without that.
@@ -197,8 +219,16 @@ TEST_P(ProfileCase, MatchesTheObservedCall)
             ASSERT_EQ(buffer[i], '\xAA') << "byte " << i << " is past the buffer's size";
     }
 
-    const std::string resultDirectory = ownDirectory ? DirectoryPart(diskPath) : windir;
-    const std::string askedName = winIni ? "win.ini" : FileNamePart(fileName);
+    // Behind a link, the file is its target.
+    const std::string resultDirectory = ownDirectory || link ? DirectoryPart(diskPath) : windir;
+    const std::string askedName = link ? FileNamePart(diskPath) : winIni ? "win.ini" : FileNamePart(fileName);
+    if (link) {
+        struct stat status;
+        EXPECT_TRUE(lstat(link->Place.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) << "the link was replaced";
+        char target[4096] = {};
+        EXPECT_EQ(readlink(link->Place.c_str(), target, sizeof target - 1), static_cast<ssize_t>(link->Target.size()));
+        EXPECT_EQ(std::string(target), link->Target);
+    }
     std::string filesAfter;
     for (const std::string& name : ListDirectory(resultDirectory)) {
         if (EqualIgnoringAsciiCase(name, askedName)) filesAfter += (filesAfter.empty() ? "" : ",") + name;
@@ -211,7 +241,7 @@ TEST_P(ProfileCase, MatchesTheObservedCall)
     EXPECT_EQ(fileAfter, wanted);
 }
 
-TEST(ProfileCaseTable, CountsEveryRow) { EXPECT_EQ(Cases().size(), 107u); }
+TEST(ProfileCaseTable, CountsEveryRow) { EXPECT_EQ(Cases().size(), 112u); }
 
 INSTANTIATE_TEST_SUITE_P(Observed, ProfileCase, testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<CaseRow>& info) { return info.param.Id; });

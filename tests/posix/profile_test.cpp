@@ -245,6 +245,40 @@ TEST_F(ProfileFile, ReplacementKeepsModeAndFollowsASymbolicLink)
     EXPECT_EQ(ReadBytes(target), "[Setup]\r\nPath=w\r\n");
 }
 
+// As the real functions treat links (seen under Wine, the links reached
+// through Z:): a link is never replaced; a missing target is created when
+// its folder exists, and is looked up by its exact name; a loop is refused.
+TEST_F(ProfileFile, LinksStayLinksWhateverTheirTargets)
+{
+    auto isLink = [&] {
+        struct stat status;
+        return lstat(path_.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+    };
+    char value[8];
+    ASSERT_EQ(symlink("missing/real.ini", path_.c_str()), 0);
+    EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "w", path_.c_str()), 0) << "the target has no folder";
+    EXPECT_TRUE(isLink());
+    EXPECT_EQ(ListDirectory(scratch_.Path()), std::vector<std::string>{"Orvane.ini"});
+
+    ASSERT_EQ(unlink(path_.c_str()), 0);
+    MakeDirectory(scratch_ / "sub");
+    WriteBytes(scratch_ / "sub/real.ini", "[Setup]\r\nPath=v\r\n");
+    ASSERT_EQ(symlink("sub/REAL.INI", path_.c_str()), 0);
+    OsGetPrivateProfileString("Setup", "Path", "none", value, sizeof value, path_.c_str());
+    EXPECT_STREQ(value, "none") << "a target is not matched ignoring case";
+    EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "w", path_.c_str()), 1);
+    EXPECT_TRUE(isLink());
+    EXPECT_EQ(ReadBytes(scratch_ / "sub/REAL.INI"), "[Setup]\r\nPath=w\r\n");
+    EXPECT_EQ(ReadBytes(scratch_ / "sub/real.ini"), "[Setup]\r\nPath=v\r\n");
+
+    ASSERT_EQ(unlink(path_.c_str()), 0);
+    ASSERT_EQ(symlink("Orvane.ini", path_.c_str()), 0);
+    EXPECT_EQ(OsWritePrivateProfileString("Setup", "Path", "w", path_.c_str()), 0) << "a loop";
+    OsGetPrivateProfileString("Setup", "Path", "none", value, sizeof value, path_.c_str());
+    EXPECT_STREQ(value, "none");
+    EXPECT_TRUE(isLink());
+}
+
 TEST_F(ProfileFile, FailedReplacementLeavesTheOldFileAndNoTemporary)
 {
     const std::string original = "; keep me\n[Setup]\nPath=v\n";
@@ -436,6 +470,18 @@ TEST(WindowsDirectory, ComesFromWindirThenXdgThenHome)
         EXPECT_EQ(ReadBytes(home + "/.config/orvane/win.ini"), "[Orvane55]\r\nRunning=1\r\n");
         OsGetProfileString("ORVANE55", "RUNNING", "0", value, sizeof value);
         EXPECT_STREQ(value, "1");
+    }
+    {
+        // A relative WINDIR is taken in the directory the process started
+        // in, and stays there when the process moves.
+        ScopedEnvironment relative("WINDIR", "relwin");
+        char before[4096], after[4096];
+        ASSERT_GT(OsGetWindowsDirectory(before, sizeof before), 0u);
+        EXPECT_EQ(before[0], '/');
+        ScopedCurrentDirectory moved(scratch.Path());
+        ASSERT_GT(OsGetWindowsDirectory(after, sizeof after), 0u);
+        EXPECT_STREQ(after, before);
+        EXPECT_NE(std::string(after), scratch / "relwin");
     }
 }
 

@@ -9,6 +9,7 @@
 #include "platform.h"
 #include "posix_no_throw.h"
 #include "posix_paths.h"
+#include "posix_windows_directory.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ int32_t OsChangeDirectory(const char* path)
     return WithoutExceptions(-1, [&] {
         std::string resolved;
         if (!ResolvePathIgnoringCase(WithPosixSeparators(path), &resolved)) return -1;
+        StartingDirectory(); // a relative WINDIR stays where it was
         return chdir(resolved.c_str()) == 0 ? 0 : -1;
     });
 }

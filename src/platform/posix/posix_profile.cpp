@@ -63,8 +63,8 @@ int32_t WriteProfile(const char* fileName, const char* section, const char* key,
         if (!location.InWindowsDirectory || !MakeDirectories(location.Directory)) return 0;
     }
 
-    DirectoryLock lock(location.Directory, LOCK_EX);
-    const std::string path = PathOnDisk(location);
+    DirectoryLock lock;
+    const std::string path = LockedPathOnDisk(location, LOCK_EX, &lock);
     std::string oldBytes;
     struct stat status;
     std::memset(&status, 0, sizeof status);

@@ -160,8 +160,8 @@ const ProfileIndex* ReadProfileIndex(const char* fileName)
     }
 
     if (!DirectoryExists(location.Directory)) return nullptr;
-    DirectoryLock lock(location.Directory, LOCK_SH);
-    const std::string path = PathOnDisk(location);
+    DirectoryLock lock;
+    const std::string path = LockedPathOnDisk(location, LOCK_SH, &lock);
     // Taken before the file's status: a change after it stamps a later time.
     const timespec now = FileClockNow();
     const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -29,16 +29,18 @@ bool DirectoryIsAbsent(const std::string& path)
     return errno == ENOENT || errno == ENOTDIR;
 }
 
-DirectoryLock::DirectoryLock(const std::string& directory, int operation)
+void DirectoryLock::Take(const std::string& directory, int operation)
 {
+    Release();
     descriptor_ = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor_ < 0) return;
     while (flock(descriptor_, operation) != 0 && errno == EINTR) {}
 }
 
-DirectoryLock::~DirectoryLock()
+void DirectoryLock::Release()
 {
     if (descriptor_ >= 0) close(descriptor_); // closing releases the lock
+    descriptor_ = -1;
 }
 
 bool ReadAll(int descriptor, std::string* bytes)

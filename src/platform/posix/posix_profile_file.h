@@ -23,7 +23,8 @@ const ProfileLocation* LocateProfile(const char* fileName);
 // The file's path as it is on disk: an existing file whose name matches
 // ignoring case is the one used (and keeps its spelling); a new file gets
 // the caller's spelling. A symbolic link is followed, so that the rename
-// replaces the file, not the link.
+// replaces the file, not the link; a link whose target is missing gives the
+// target's path, so that a write creates the target and keeps the link.
 std::string PathOnDisk(const ProfileLocation& location);
 bool DirectoryExists(const std::string& path);
 // True only when the system says that no directory is at path (nothing
@@ -39,14 +40,23 @@ bool DirectoryIsAbsent(const std::string& path);
 // created there in any case.
 class DirectoryLock {
   public:
-    DirectoryLock(const std::string& directory, int operation);
-    ~DirectoryLock();
+    DirectoryLock() = default;
+    DirectoryLock(const std::string& directory, int operation) { Take(directory, operation); }
+    ~DirectoryLock() { Release(); }
     DirectoryLock(const DirectoryLock&) = delete;
     DirectoryLock& operator=(const DirectoryLock&) = delete;
+    // Locks directory, after releasing the lock held before.
+    void Take(const std::string& directory, int operation);
+    void Release();
 
   private:
     int descriptor_ = -1;
 };
+
+// PathOnDisk, with lock holding the directory where that file is replaced:
+// the link's target's directory for a symbolic link, so that writers through
+// the link and through the target's own path are serialised by one lock.
+std::string LockedPathOnDisk(const ProfileLocation& location, int operation, DirectoryLock* lock);
 
 // The rest of the open file's bytes; false on a read error.
 bool ReadAll(int descriptor, std::string* bytes);

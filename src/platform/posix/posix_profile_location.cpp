@@ -1,6 +1,7 @@
 // Where a profile file's name leads: the Windows directory or the name's own
 // directory, and the file as it is on disk.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -78,19 +79,60 @@ const ProfileLocation* LocateProfile(const char* fileName)
     return &location;
 }
 
+namespace {
+
+// Follows path while it is a symbolic link, as opening it would, without
+// needing the last target to exist. A loop of links stops after as many
+// steps as the kernel allows, on a link that opening then refuses.
+std::string FollowLinks(std::string path)
+{
+    constexpr int kMostLinks = 40;
+    for (int step = 0; step < kMostLinks; ++step) {
+        struct stat status;
+        if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+        char target[4096];
+        const ssize_t length = readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof target) return path;
+        const std::string next(target, static_cast<size_t>(length));
+        path = next[0] == '/' ? next : JoinPath(DirectoryPart(path), next);
+    }
+    return path;
+}
+
+} // namespace
+
 std::string PathOnDisk(const ProfileLocation& location)
 {
     std::string name = FindEntryIgnoringCase(location.Directory, location.Name);
     if (name.empty()) name = location.Name;
     const std::string path = JoinPath(location.Directory, name);
     struct stat status;
-    if (lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-        char* target = realpath(path.c_str(), nullptr);
-        if (target != nullptr) {
-            std::string resolved = target;
-            std::free(target);
-            return resolved;
-        }
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    char* target = realpath(path.c_str(), nullptr);
+    if (target != nullptr) {
+        std::string resolved = target;
+        std::free(target);
+        return resolved;
+    }
+    // A link whose target is missing: the real functions (seen under Wine)
+    // create the target and keep the link.
+    return FollowLinks(path);
+}
+
+std::string LockedPathOnDisk(const ProfileLocation& location, int operation, DirectoryLock* lock)
+{
+    // The usual file, no link, is in the directory its name gives: one lock
+    // and one look-up. A link's target may be moved while no lock is held,
+    // so its path is looked up again under the lock of its directory until
+    // the two agree.
+    std::string directory = location.Directory;
+    std::string path;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        lock->Take(directory, operation);
+        path = PathOnDisk(location);
+        const std::string holder = DirectoryPart(path);
+        if (holder == directory) break;
+        directory = holder;
     }
     return path;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 
@@ -24,10 +25,27 @@ std::string Under(const std::string& directory, const char* name)
 
 } // namespace
 
+const std::string& StartingDirectory()
+{
+    static const std::string kept = [] {
+        char here[4096];
+        return getcwd(here, sizeof here) != nullptr ? std::string(here) : std::string();
+    }();
+    return kept;
+}
+
 std::string WindowsDirectory()
 {
+    // Kept at the first call, whatever WINDIR holds then.
+    const std::string& start = StartingDirectory();
     const char* windir = std::getenv("WINDIR");
-    if (windir != nullptr && windir[0] != '\0') return windir;
+    if (windir != nullptr && windir[0] != '\0') {
+        if (windir[0] == '/') return windir;
+        // Relative: taken in the directory the program started in, never in
+        // the one it has moved to since (the launcher moves into the test's
+        // folder), so that every call finds the same files.
+        return start.empty() ? "" : Under(start, windir);
+    }
     // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base
     // directory rules ask.
     const char* config = std::getenv("XDG_CONFIG_HOME");

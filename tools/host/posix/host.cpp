@@ -153,7 +153,17 @@ std::vector<std::string> RunEnvironment(const ProgramRun& run)
             replaced = replaced || name == unset;
         for (const auto& variable : run.Environment)
             replaced = replaced || name == variable.first;
-        if (!replaced) entries.push_back(text);
+        if (replaced) continue;
+        // A relative WINDIR goes to the program made absolute, as the layer
+        // took it here: a launcher of another build that followed it from the
+        // test's folder, where it moves, would find no settings there.
+        char directory[PATH_MAX];
+        if (name == "WINDIR" && text.size() > 7 && text[7] != '/' &&
+            OsGetWindowsDirectory(directory, sizeof directory) != 0) {
+            entries.push_back("WINDIR=" + std::string(directory));
+            continue;
+        }
+        entries.push_back(text);
     }
     for (const auto& variable : run.Environment)
         entries.push_back(variable.first + "=" + variable.second);
