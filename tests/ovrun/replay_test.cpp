@@ -132,6 +132,34 @@ TEST(ReplayTrace, MovesTheRecordedDirectoriesAndTheirSeparators)
               RelocateLine("# loaded \"C:\\\\Orvane\\\\bin\\\\OV553KRN.DLL\"", relocation));
 }
 
+TEST(ReplayTrace, HostileShapesCostTheirSizeAndKeepTheFileLines)
+{
+    // Millions of blank lines after the header hold no line each, and what
+    // follows keeps its number in the file; blank lines inside a header still
+    // damage it where they stand.
+    const size_t blanks = 3000000;
+    const TraceFile file = ReadTrace(Header("Windows", "C:\\\\Orvane") + std::string(blanks, '\n') + kWindowsBody);
+    ASSERT_EQ("", file.Problem);
+    const TraceRun& run = file.Runs.at(0);
+    EXPECT_EQ("", run.Problem);
+    EXPECT_EQ(19u, run.Lines.size());
+    EXPECT_EQ(static_cast<int>(10 + blanks + 1), run.Lines[10].Number);
+    const std::string header = Header("Linux", "/opt");
+    const std::string gap =
+        header.substr(0, header.find("# [TEST] REPEXE")) + "\n" + header.substr(header.find("# [TEST] REPEXE"));
+    EXPECT_EQ("line 5: the header is damaged (expected # [TEST] REPEXE=\"...\")",
+              ReadTrace(gap + std::string(blanks, '\n') + kWindowsBody).Runs.at(0).Problem);
+
+    // A line of escaped quotes never closed is left as it is, in one pass.
+    TraceRequest request;
+    request.Values[kCurrentDirectory] = "/home/p";
+    const Relocation relocation = MakeRelocation(request, LinuxFolders());
+    std::string quotes;
+    for (int i = 0; i < 200000; ++i)
+        quotes += "\\\"";
+    EXPECT_EQ("# \"/tmp/r/test/a\" \"" + quotes, RelocateLine("# \"/home/p/a\" \"" + quotes, relocation));
+}
+
 TEST(ReplayTrace, RebuildsTheSettingsFromTheHeader)
 {
     const TraceFile file =

@@ -94,13 +94,20 @@ std::string RelocateLine(const std::string& line, const Relocation& relocation)
     while (i < line.size()) {
         std::string text;
         size_t after = i;
-        if (line[i] == '"' && Unquote(line, &after, &text)) {
+        if (line[i] != '"') {
+            out += line[i++];
+        } else if (Unquote(line, &after, &text)) {
             // set[N]="..." gives the record's bytes as they are.
             const bool raw = out.size() >= 2 && out.compare(out.size() - 2, 2, "]=") == 0;
             out += raw ? line.substr(i, after - i) : Quote(RelocateText(text, relocation));
             i = after;
         } else {
-            out += line[i++];
+            // A quote that is never closed, or holds an escape the format
+            // does not know: the launcher wrote no such line, and no reading
+            // of the rest from a later quote would be one either. It stays
+            // as it is, so that each line is scanned once.
+            out.append(line, i, std::string::npos);
+            break;
         }
     }
     return out;

@@ -113,9 +113,14 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     const Relocation relocation = MakeRelocation(run.Request, folders);
     std::vector<TraceLine> expected;
     std::string script;
+    int previous = run.Lines.empty() ? 0 : run.Lines.front().Number - 1;
     for (const TraceLine& line : run.Lines) {
         expected.push_back({line.Number, RelocateLine(line.Text, relocation)});
+        // The blank lines the reading dropped keep the script's lines where
+        // the run has them.
+        script.append(static_cast<size_t>(line.Number - previous - 1), '\n');
         script += expected.back().Text + "\n";
+        previous = line.Number;
     }
     const std::string scriptPath = JoinPath(folder, "script.txt");
     const std::string tracePath = JoinPath(folder, "replayed.txt");

@@ -210,21 +210,40 @@ TraceFile ReadTrace(const std::string& bytes)
         file.Problem = "holds NUL bytes: not a text file";
         return file;
     }
+    // Each line is copied once, into its run. A blank line after a run's
+    // header says nothing (the events skip it, and a script keeps its place
+    // by the numbers), so only the header's are kept: a trace of millions of
+    // blank lines costs no more than its text. A header is a few dozen lines;
+    // past kHeaderLinesRead without its end, the rest of the run cannot
+    // change what the header is found to be, and is not kept either.
+    constexpr size_t kHeaderLinesRead = 64;
     std::vector<TraceRun> runs(1);
-    for (TraceLine& line : SplitLines(bytes)) {
-        if (line.Text == kTraceRunSeparator) {
-            runs.emplace_back();
-            continue;
-        }
+    bool headerEnded = false;
+    size_t start = 0;
+    int number = 1;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        const size_t next = end == std::string::npos ? bytes.size() : end + 1;
+        if (end == std::string::npos) end = bytes.size();
+        if (end > start && bytes[end - 1] == '\r') --end;
+        const int lineNumber = number++;
+        const size_t length = end - start;
+        const char* text = bytes.data() + start;
+        start = next;
+        const size_t separator = sizeof kTraceRunSeparator - 1;
         // A run whose last line never got its end, followed by another run
         // appended by a launcher that did not begin it on a line of its own.
-        if (EndsWith(line.Text, kTraceRunSeparator)) {
-            line.Text.resize(line.Text.size() - (sizeof kTraceRunSeparator - 1));
-            runs.back().Lines.push_back(line);
-            runs.emplace_back();
-            continue;
+        const bool endsRun = length >= separator && bytes.compare(end - separator, separator, kTraceRunSeparator) == 0;
+        const size_t kept = endsRun ? length - separator : length;
+        std::vector<TraceLine>& lines = runs.back().Lines;
+        if (!(endsRun && kept == 0) && (headerEnded ? kept != 0 : lines.size() < kHeaderLinesRead)) {
+            lines.push_back({lineNumber, std::string(text, kept)});
+            if (lines.back().Text == kTraceHeaderEnd) headerEnded = true;
         }
-        runs.back().Lines.push_back(std::move(line));
+        if (endsRun) {
+            runs.emplace_back();
+            headerEnded = false;
+        }
     }
     for (TraceRun& run : runs) {
         const size_t body = ReadHeader(&run);
