@@ -13,8 +13,6 @@
 #   standin/README.md           share/doc/orvane/standin/README.md
 include(GNUInstallDirs)
 
-set(OV_RELEASE_VERSION "dev" CACHE STRING "The version named in the release packages' file names")
-
 if(WIN32)
   set(OV_INSTALL_PROGRAM_DIR .)
   set(OV_INSTALL_DOC_DIR .)
