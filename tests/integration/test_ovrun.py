@@ -360,6 +360,7 @@ class OvrunTest(sessions.SessionTestCase):
             with self.subTest(arguments=arguments):
                 result, session = self.ovrun(arguments, FAILING_WINDOW)
                 self.assert_refused(result, session, b"usage: ovrun")
+                self.assertRegex(result.stderr, rb"^ovrun: \S.*\r?\nusage: ovrun", "what was wrong comes first")
                 self.assertIsNone(self.target.read_settings())
 
     def test_missing_directory_or_launcher_writes_nothing(self):
