@@ -362,15 +362,18 @@ def run_target(target, screens, runs, warmup):
 
 
 def ensure_wine_prefix(prefix):
+    """Makes the 32-bit prefix the Windows build runs in, once; returns why
+    it cannot be made, or None."""
     if (prefix / "ov-prefix-ready").is_file():
         # The server that outlives each program, as the tests keep one.
         environment = dict(os.environ, WINEPREFIX=str(prefix), WINEDEBUG="-all")
         subprocess.run(["wineserver", "-p60"], env=environment, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
-        return
+        return None
     environment = dict(os.environ, OV_WINE_PREFIX=str(prefix))
-    subprocess.run([sys.executable, str(ROOT / "tests" / "integration" / "wine_prefix.py"), "setup"],
-                   env=environment, check=True)
+    setup = subprocess.run([sys.executable, str(ROOT / "tests" / "integration" / "wine_prefix.py"), "setup",
+                            "windows32"], env=environment, check=False)
+    return None if setup.returncode == 0 else f"no Wine prefix (wine_prefix.py setup ended with {setup.returncode})"
 
 
 def print_table(results):
@@ -434,12 +437,16 @@ def main():
             missing = [str(path) for path in (arguments.windows_build / "OVTST552.EXE",
                                               arguments.windows_build / ENGINE,
                                               arguments.native_build / "baseline_win32.exe") if not path.is_file()]
-            if shutil.which("wine") is None or missing:
-                print(f"Wine measurements skipped: {'no wine' if not shutil.which('wine') else missing}",
-                      file=sys.stderr)
+            prefix = arguments.wine_prefix.resolve()
+            if shutil.which("wine") is None:
+                reason = "no wine"
+            elif missing:
+                reason = f"missing {missing}"
             else:
-                prefix = arguments.wine_prefix.resolve()
-                ensure_wine_prefix(prefix)
+                reason = ensure_wine_prefix(prefix)
+            if reason:
+                print(f"Wine measurements skipped: {reason}", file=sys.stderr)
+            else:
                 wine = Path(scratch) / "wine"
                 wine.mkdir()
                 target = WineTarget(wine, arguments.windows_build.resolve(),

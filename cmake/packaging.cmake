@@ -7,13 +7,11 @@
 #   Windows zip                 Linux tar.gz / install prefix
 #   OVTST552.EXE                bin/ovtst552
 #   ovini.exe, ovrun.exe        bin/ovini, bin/ovrun
-#   README.md                   share/doc/orvane/README.md
+#   README.md                   share/doc/orvane/README.md (README-users.md)
 #   docs/*                      share/doc/orvane/docs/*
 #   standin/OV553KRN.DLL        lib/orvane/standin/OV553KRN.DLL
 #   standin/README.md           share/doc/orvane/standin/README.md
 include(GNUInstallDirs)
-
-set(OV_RELEASE_VERSION "dev" CACHE STRING "The version named in the release packages' file names")
 
 if(WIN32)
   set(OV_INSTALL_PROGRAM_DIR .)
@@ -32,10 +30,11 @@ else()
 endif()
 
 install(TARGETS ovtst552 ovini ovrun RUNTIME DESTINATION ${OV_INSTALL_PROGRAM_DIR})
-install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${OV_INSTALL_DOC_DIR})
+# The users' README, not the developers': it names nothing the package lacks.
+install(FILES ${CMAKE_SOURCE_DIR}/README-users.md DESTINATION ${OV_INSTALL_DOC_DIR} RENAME README.md)
 # What the README links to, beside it as in the source tree.
 install(FILES ${CMAKE_SOURCE_DIR}/docs/robustness.md ${CMAKE_SOURCE_DIR}/docs/performance.md
-              ${CMAKE_SOURCE_DIR}/docs/sample-trace.txt
+              ${CMAKE_SOURCE_DIR}/docs/sample-trace.txt ${CMAKE_SOURCE_DIR}/docs/ovrun-problem-matcher.json
         DESTINATION ${OV_INSTALL_DOC_DIR}/docs)
 if(TARGET ovstandin)
   # The library file alone (installed as a target, so that --strip reaches

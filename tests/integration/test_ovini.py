@@ -317,16 +317,41 @@ class OviniComparisonTest(unittest.TestCase):
             for result in (native, wine):
                 self.assertEqual(result.status, 2, result)
                 self.assertEqual(result.stdout, b"", result)
-                self.assertIn(b"usage:", result.stderr, result)
+                # What was wrong, then the usage.
+                said, usage = result.stderr.split(b"usage:", 1)
+                self.assertRegex(said, rb"^ovini: \S.*\r?\n$", result)
                 if arguments[-1:] in (("12x",), ("1048577",)):
                     self.assertIn(b"SIZE '" + arguments[-1].encode() + b"' is not a number of bytes from 0 to 1048576",
-                                  result.stderr, result)
+                                  said, result)
         for target in (self.native, self.wine):
             result = target.run_tool("ovini", ["--help"])
             self.assertEqual(result.status, 0, result)
             self.assertIn(b"ovini sections FILE", result.stdout, result)
             self.assertIn(b"0 to 1048576", result.stdout, result)
         self.assertEqual(self.files_of(self.native), set())
+
+    def test_batch_names_each_bad_line_and_runs_the_rest(self):
+        lines = [f"set\t{FILE}\tS\tK\tv", "frobnicate\tx", "", f"get\t{FILE}", "get\\q", f"keys\t{FILE}\tS\t9x",
+                 f"get\t{FILE}\tS\tK"]
+        for target in (self.native, self.wine):
+            with self.subTest(target=target.name):
+                calls = target.scratch / "calls.txt"
+                calls.write_text("".join(line + "\n" for line in lines))
+                name = target.path_text(calls)
+                result = target.run_tool("ovini", ["batch", name])
+                self.assertEqual(result.status, 2, result)
+                # Each bad line has its empty output, so the outputs stay in line.
+                self.assertEqual(result.stdout.split(b"\0\n"), [b"1\n", b"", b"", b"", b"", b"", b"1\tv\n", b""])
+                self.assertEqual(result.stderr.decode().splitlines(), [
+                    f"{name}:2: unknown call 'frobnicate'", f"{name}:3: an empty line",
+                    f"{name}:4: get takes FILE SECTION KEY [DEFAULT [SIZE]], not 1 operand",
+                    f"{name}:5: a bad escape (\\\\, \\t, \\r, \\n and \\xHH are the escapes)",
+                    f"{name}:6: SIZE '9x' is not a number of bytes from 0 to 1048576"])
+                folder = target.path_text(target.scratch)
+                for unreadable, why in ((folder, "it is a folder"), (name + ".gone", "")):
+                    result = target.run_tool("ovini", ["batch", unreadable])
+                    self.assertEqual((result.status, result.stdout), (2, b""), result)
+                    self.assertIn(f"ovini: cannot read the calls in {unreadable}: {why}", result.stderr.decode())
 
 
 def main():

@@ -307,6 +307,12 @@ class OvrunTest(sessions.SessionTestCase):
         self.assertIn("ovrun: the launcher ended with status 4", result.stderr_lines())
         self.assertEqual([line for line in session.lines if line][-1], b"strict exit=4")
         self.assertNotIn("COMMANDE", dict(self.settings_keys()))
+        # The stand-in's call limit, reached, is named.
+        result, session = self.ovrun(["window", self.project_dir()], script, environment={"OV_STANDIN_MAX_CALLS": "2"})
+        self.assert_status(result, 3)
+        self.assertEqual([line for line in session.lines if line][-1], b"limit calls=2 exit=3")
+        self.assertIn("ovrun: the launcher ended with status 3, as the stand-in engine ends a run that reaches its "
+                      "call limit (OV_STANDIN_MAX_CALLS)", result.stderr_lines())
 
     def test_timeout_ends_a_launcher_that_waits_for_ever(self):
         if self.target.name == "windows":
@@ -354,6 +360,7 @@ class OvrunTest(sessions.SessionTestCase):
             with self.subTest(arguments=arguments):
                 result, session = self.ovrun(arguments, FAILING_WINDOW)
                 self.assert_refused(result, session, b"usage: ovrun")
+                self.assertRegex(result.stderr, rb"^ovrun: \S.*\r?\nusage: ovrun", "what was wrong comes first")
                 self.assertIsNone(self.target.read_settings())
 
     def test_missing_directory_or_launcher_writes_nothing(self):

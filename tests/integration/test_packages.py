@@ -1,7 +1,8 @@
 """The release packages: each is built from its build (the package target),
 unpacked in a temporary folder, and its programs run from there: the
 launcher with the stand-in copied beside it, the launcher alone (which must
-not find the stand-in the package carries), and ovrun.
+not find the stand-in the package carries), ovrun, its replay, and the
+problem matchers shipped for their lines.
 
 Run with --target native (the tar.gz) or a Windows flavour (the zip, under
 Wine): windows32 is the product's package; windows64's is built by this test
@@ -9,6 +10,7 @@ alone, to run the same programs where Wine cannot run 32-bit ones.
 """
 
 import argparse
+import json
 import os
 import re
 import shutil
@@ -23,6 +25,8 @@ from pathlib import Path
 import harness
 import sessions
 
+SESSIONS = Path(__file__).resolve().parents[1] / "sessions"
+
 BUILD_TIMEOUT_SECONDS = 900
 ENGINE_MISSING_BOX = "ERROR: APPELOV: Init failed"
 
@@ -33,12 +37,12 @@ CONTENTS = {
         "lib/orvane/standin/OV553KRN.DLL",
         "share/doc/orvane/README.md", "share/doc/orvane/standin/README.md",
         "share/doc/orvane/docs/robustness.md", "share/doc/orvane/docs/performance.md",
-        "share/doc/orvane/docs/sample-trace.txt",
+        "share/doc/orvane/docs/sample-trace.txt", "share/doc/orvane/docs/ovrun-problem-matcher.json",
     },
     "windows": {
         "OVTST552.EXE", "ovini.exe", "ovrun.exe", "README.md",
         "standin/OV553KRN.DLL", "standin/README.md",
-        "docs/robustness.md", "docs/performance.md", "docs/sample-trace.txt",
+        "docs/robustness.md", "docs/performance.md", "docs/sample-trace.txt", "docs/ovrun-problem-matcher.json",
     },
 }
 # Where the launcher is, and the stand-in, inside each package.
@@ -46,6 +50,8 @@ PROGRAM_FOLDER = {"native": "bin", "windows": "."}
 README = {"native": "share/doc/orvane/README.md", "windows": "README.md"}
 STANDIN = {"native": "lib/orvane/standin/OV553KRN.DLL", "windows": "standin/OV553KRN.DLL"}
 SUFFIX = {"native": ".tar.gz", "windows": ".zip"}
+# The developers' folders, which no package holds.
+SOURCE_FOLDER = re.compile(r"(?<![\w.])(scripts|tests|bench|fuzz|src)/")
 
 
 def build_package(build_dir):
@@ -82,6 +88,23 @@ def debug_or_symbols(program):
     coff = int.from_bytes(data[0x3C:0x40], "little") + 4  # after the "PE\0\0" signature
     symbols = int.from_bytes(data[coff + 12:coff + 16], "little")
     return [f"{symbols} symbols"] if symbols else []
+
+
+def problems(matchers_file, text):
+    """What a CI runner makes of text with the problem matchers of
+    matchers_file: (owner, {property: group}) for each line a matcher takes.
+    The patterns are JavaScript regular expressions, whose named groups
+    Python spells (?P<name>...)."""
+    found = []
+    for matcher in json.loads(matchers_file.read_text())["problemMatcher"]:
+        (pattern,) = matcher["pattern"]  # one-line matchers
+        regexp = re.compile(re.sub(r"\(\?<(?=[A-Za-z_])", "(?P<", pattern["regexp"]))
+        for line in text.splitlines():
+            match = regexp.search(line)
+            if match:
+                found.append((matcher["owner"], {name: match.group(pattern[name]) for name in
+                                                 ("file", "line", "column", "message") if name in pattern}))
+    return found
 
 
 def unpack(package, destination):
@@ -147,6 +170,22 @@ class PackageTest(sessions.SessionTestCase):
             if name == README[self.target.name]:
                 self.assertGreaterEqual(len(links), 4, "the README links the stand-in's README and the docs")
 
+    def test_the_readme_names_no_file_that_no_package_holds(self):
+        # One README serves both packages, so a path it names is a file or
+        # folder of either, from the package's top or from the README's folder.
+        text = (self.root / README[self.target.name]).read_text(encoding="utf-8")
+        self.assertIsNone(SOURCE_FOLDER.search(text))
+        readme_folder = str(Path(README["native"]).parent) + "/"
+        known = set()
+        for member in CONTENTS["native"] | CONTENTS["windows"]:
+            for path in (member, member.removeprefix(readme_folder)):
+                parts = path.split("/")
+                known |= {path} | {"/".join(parts[:count]) + "/" for count in range(1, len(parts))}
+        named = [name for name in re.findall(r"`([^`\s]*/[^`\s]*)`", text) if not name.startswith(("$", "~", "/"))]
+        self.assertIn("docs/ovrun-problem-matcher.json", named)
+        for name in named:
+            self.assertIn(name, known)
+
     def test_programs_are_stripped(self):
         for name in CONTENTS[self.target.name]:
             if not name.endswith((".md", ".txt")):
@@ -177,6 +216,33 @@ class PackageTest(sessions.SessionTestCase):
         result = self.target.run_tool("ovrun", ["window", self.project_dir()], environment=environment)
         self.assertEqual(result.status, 1, result)
         self.assertEqual(result.stdout, b"OBJ.INP:7:0: error: Erreur [window FEN, type 1]\n")
+        self.assertEqual(problems(self.matchers(), result.stdout.decode()), [
+            ("ovrun", {"file": "OBJ.INP", "line": "7", "column": "0", "message": "Erreur [window FEN, type 1]"})])
+
+    def matchers(self):
+        return (self.root / README[self.target.name]).parent / "docs" / "ovrun-problem-matcher.json"
+
+    def test_replay_from_the_package_fails_at_the_edited_line(self):
+        # The package's own stand-in is found, and the FAIL line is an annotation at the trace's line.
+        recorded = (SESSIONS / "window-error.txt").read_bytes()
+        edited_from, edited_to = b'\n"FENETRE" => kind=1 text="2"', b'\n"FENETRES" => kind=1 text="2"'
+        self.assertIn(edited_from, recorded)
+        trace = self.target.scratch / "window-error.txt"
+        trace.write_bytes(recorded.replace(edited_from, edited_to))
+        line = recorded[:recorded.index(edited_from)].count(b"\n") + 2
+        result = self.target.run_tool("ovrun", ["replay", self.target.path_text(trace)], timeout=300)
+        self.assertEqual(result.status, 1, result)
+        found = problems(self.matchers(), result.stdout.decode("utf-8"))
+        self.assertEqual([(owner, groups["file"], groups["line"]) for owner, groups in found],
+                         [("ovrun-replay", self.target.path_text(trace), str(line))], result)
+        self.assertTrue(found[0][1]["message"].startswith('expected "FENETRES"'), found)
+
+    def test_the_tools_name_the_packages_version(self):
+        version = re.fullmatch(r"orvane-launcher-(.+)-(windows|linux)-[^-]+", self.package.name.removesuffix(
+            SUFFIX[self.target.name])).group(1)
+        for tool in ("ovrun", "ovini"):
+            result = self.target.run_tool(tool, ["--version"])
+            self.assertEqual((result.status, result.stdout), (0, f"{tool} {version}\n".encode()), result)
 
     def test_install_lays_out_the_same_files(self):
         if self.target.name != "native":

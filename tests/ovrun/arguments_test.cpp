@@ -62,12 +62,16 @@ TEST(Arguments, EachTestWithItsOptionsInAnyOrder)
     EXPECT_EQ(dash.Options.Directory, "-");
 }
 
-TEST(Arguments, HelpStopsTheParse)
+TEST(Arguments, HelpAndVersionStopTheParse)
 {
     Parsed help = Parse({"--help", "bogus", "--nonsense"});
     ASSERT_TRUE(help.Ok);
     EXPECT_TRUE(help.Options.Help);
     EXPECT_TRUE(Parse({"window", "-h"}).Options.Help);
+    Parsed version = Parse({"--version", "bogus"});
+    ASSERT_TRUE(version.Ok);
+    EXPECT_TRUE(version.Options.Version);
+    EXPECT_FALSE(version.Options.Help);
 }
 
 TEST(Arguments, WrongUsageIsRefusedWithAReason)

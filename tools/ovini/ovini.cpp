@@ -9,6 +9,7 @@
 //   set FILE SECTION KEY VALUE             prints "<return>\n"
 //   delete FILE SECTION [KEY]              prints "<return>\n"
 //   batch CALLS                            runs each call of the file CALLS
+//   --version                              prints the version
 //
 // FILE is handed over as the launcher hands "Orvane.ini": a bare name is in
 // the Windows directory. The bare name win.ini, in any letter case, selects
@@ -18,8 +19,11 @@
 // tabs, with \\, \t, \r, \n and \xHH escapes, so that any bytes reach the
 // call (a Windows command line would pass them through a code page). Each
 // call's output is followed by a NUL and a line feed, which no name or value
-// read can hold. One process for thousands of calls: a differential test
+// read can hold. A bad line is named on standard error, gets the NUL and
+// line feed alone (so that the Nth output is still the Nth line's) and the
+// batch goes on. One process for thousands of calls: a differential test
 // under Wine would otherwise spend its time starting processes.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,16 +51,21 @@ static const char kUsageText[] =
     "       ovini set FILE SECTION KEY VALUE\n"
     "       ovini delete FILE SECTION [KEY]\n"
     "       ovini batch CALLS\n"
+    "       ovini --version\n"
     "A FILE without a directory is in the Windows directory; win.ini (any case) is WIN.INI.\n"
     "get prints the read's return value, a tab and the text; sections and keys print the\n"
     "return value, then each name of the list on a line of its own; set and delete print\n"
     "the write's return value. SIZE is the buffer's size in bytes, 0 to 1048576 (default 300).\n"
     "batch runs one call a line of the file CALLS (fields separated by tabs, with \\\\, \\t,\n"
-    "\\r, \\n and \\xHH escapes), each call's output followed by a NUL and a line feed.\n"
-    "Exit status: 0 the call was made, 2 wrong usage, 3 the read broke its buffer's contract.\n";
+    "\\r, \\n and \\xHH escapes), each call's output followed by a NUL and a line feed;\n"
+    "a bad line is named on standard error and the batch goes on with the next.\n"
+    "Exit status: 0 the call was made, 2 wrong usage (in batch: a bad line, or CALLS\n"
+    "cannot be read), 3 the read broke its buffer's contract.\n";
 
-static int Usage()
+// What was wrong, then the usage.
+static int Usage(const std::string& wrong)
 {
+    std::fprintf(stderr, "ovini: %s\n", wrong.c_str());
     std::fputs(kUsageText, stderr);
     return kUsageStatus;
 }
@@ -72,14 +81,14 @@ static bool IsWinIni(const char* fileName)
     return true;
 }
 
-// Decimal digits only; false, after saying why, for anything else or a
+// Decimal digits only; false, with what is wrong, for anything else or a
 // value out of range.
-static bool ParseSize(const char* text, uint32_t* size)
+static bool ParseSize(const char* text, uint32_t* size, std::string* wrong)
 {
     unsigned long value = 0;
     if (!ParseWholeNumber(text, 0, kLargestReadSize, &value)) {
-        std::fprintf(stderr, "ovini: SIZE '%s' is not a number of bytes from 0 to %u\n", text,
-                     static_cast<unsigned>(kLargestReadSize));
+        *wrong =
+            std::string("SIZE '") + text + "' is not a number of bytes from 0 to " + std::to_string(kLargestReadSize);
         return false;
     }
     *size = static_cast<uint32_t>(value);
@@ -155,29 +164,49 @@ static int Write(const char* fileName, const char* section, const char* key, con
     return 0;
 }
 
-// One call: the command and its operands; returns the exit status.
-static int Call(const char* command, int operands, char** operand)
+// The calls, with the operands each takes.
+struct CallForm {
+    const char* Name;
+    int Fewest;
+    int Most;
+    bool SizeLast; // a read: its last operand, when all are given, is SIZE
+    const char* Operands;
+};
+static const CallForm kCallForms[] = {
+    {"get", 3, 5, true, "FILE SECTION KEY [DEFAULT [SIZE]]"},
+    {"sections", 1, 2, true, "FILE [SIZE]"},
+    {"keys", 2, 3, true, "FILE SECTION [SIZE]"},
+    {"set", 4, 4, false, "FILE SECTION KEY VALUE"},
+    {"delete", 2, 3, false, "FILE SECTION [KEY]"},
+};
+
+// One call: the command and its operands; returns the exit status. Wrong
+// usage calls nothing and returns kUsageStatus with what was wrong.
+static int Call(const char* command, int operands, char** operand, std::string* wrong)
 {
-    if (std::strcmp(command, "get") == 0 && operands >= 3 && operands <= 5) {
-        const char* defaultText = operands >= 4 ? operand[3] : nullptr;
-        uint32_t size = kDefaultReadSize;
-        if (operands == 5 && !ParseSize(operand[4], &size)) return Usage();
-        return Get(operand[0], operand[1], operand[2], defaultText, size);
+    const CallForm* form = nullptr;
+    for (const CallForm& candidate : kCallForms)
+        if (std::strcmp(command, candidate.Name) == 0) form = &candidate;
+    if (form == nullptr) {
+        *wrong = command[0] != '\0' ? std::string("unknown call '") + command + "'"
+                 : operands == 0    ? "an empty line"
+                                    : "no call named";
+        return kUsageStatus;
     }
-    if (std::strcmp(command, "sections") == 0 && (operands == 1 || operands == 2)) {
-        uint32_t size = kDefaultReadSize;
-        if (operands == 2 && !ParseSize(operand[1], &size)) return Usage();
-        return List(operand[0], nullptr, size);
+    if (operands < form->Fewest || operands > form->Most) {
+        *wrong = std::string(command) + " takes " + form->Operands + ", not " + std::to_string(operands) +
+                 (operands == 1 ? " operand" : " operands");
+        return kUsageStatus;
     }
-    if (std::strcmp(command, "keys") == 0 && (operands == 2 || operands == 3)) {
-        uint32_t size = kDefaultReadSize;
-        if (operands == 3 && !ParseSize(operand[2], &size)) return Usage();
-        return List(operand[0], operand[1], size);
-    }
-    if (std::strcmp(command, "set") == 0 && operands == 4) return Write(operand[0], operand[1], operand[2], operand[3]);
-    if (std::strcmp(command, "delete") == 0 && (operands == 2 || operands == 3))
-        return Write(operand[0], operand[1], operands == 3 ? operand[2] : nullptr, nullptr);
-    return Usage();
+    uint32_t size = kDefaultReadSize;
+    if (form->SizeLast && operands == form->Most && !ParseSize(operand[operands - 1], &size, wrong))
+        return kUsageStatus;
+    if (std::strcmp(command, "get") == 0)
+        return Get(operand[0], operand[1], operand[2], operands >= 4 ? operand[3] : nullptr, size);
+    if (std::strcmp(command, "sections") == 0) return List(operand[0], nullptr, size);
+    if (std::strcmp(command, "keys") == 0) return List(operand[0], operand[1], size);
+    if (std::strcmp(command, "set") == 0) return Write(operand[0], operand[1], operand[2], operand[3]);
+    return Write(operand[0], operand[1], operands == 3 ? operand[2] : nullptr, nullptr);
 }
 
 // Splits one line of CALLS into its unescaped fields; false for a bad escape.
@@ -214,11 +243,15 @@ static bool SplitCall(const std::string& line, std::vector<std::string>* fields)
     return true;
 }
 
+// Runs every line of CALLS. A bad line is told as FILE:LINE: what is wrong,
+// gets an empty output, and makes the status 2 once the rest has run; a
+// read that broke its contract ends the batch (3).
 static int Batch(const char* callsName)
 {
-    FILE* calls = std::fopen(callsName, "rb");
+    FILE* calls = IsDirectory(callsName) ? nullptr : std::fopen(callsName, "rb");
     if (calls == nullptr) {
-        std::fprintf(stderr, "ovini: cannot open %s\n", callsName);
+        std::fprintf(stderr, "ovini: cannot read the calls in %s: %s\n", callsName,
+                     IsDirectory(callsName) ? "it is a folder" : std::strerror(errno));
         return kUsageStatus;
     }
     std::string line;
@@ -226,25 +259,34 @@ static int Batch(const char* callsName)
     std::vector<char*> arguments;
     int status = 0;
     unsigned long lineNumber = 0;
-    for (int c = 0; status == 0 && c != EOF;) {
+    for (int c = 0; status != kContractBrokenStatus && c != EOF;) {
         line.clear();
         while ((c = std::fgetc(calls)) != EOF && c != '\n')
             line += static_cast<char>(c);
         if (c == EOF && line.empty()) break;
         ++lineNumber;
-        if (!SplitCall(line, &fields)) {
-            std::fprintf(stderr, "ovini: %s:%lu: a bad escape\n", callsName, lineNumber);
+        std::string wrong = "a bad escape (\\\\, \\t, \\r, \\n and \\xHH are the escapes)";
+        int callStatus = kUsageStatus;
+        if (SplitCall(line, &fields)) {
+            arguments.clear();
+            for (std::string& field : fields)
+                arguments.push_back(&field[0]);
+            callStatus = Call(arguments[0], static_cast<int>(arguments.size()) - 1, arguments.data() + 1, &wrong);
+        }
+        if (callStatus == kUsageStatus) {
+            std::fprintf(stderr, "%s:%lu: %s\n", callsName, lineNumber, wrong.c_str());
             status = kUsageStatus;
+        } else if (callStatus == kContractBrokenStatus) {
+            std::fprintf(stderr, "%s:%lu: the read broke its buffer's contract; the batch stops here\n", callsName,
+                         lineNumber);
+            status = kContractBrokenStatus;
             break;
         }
-        arguments.clear();
-        for (std::string& field : fields)
-            arguments.push_back(&field[0]);
-        status = Call(arguments[0], static_cast<int>(arguments.size()) - 1, arguments.data() + 1);
-        if (status == 0)
-            std::fwrite("\0\n", 1, 2, stdout);
-        else
-            std::fprintf(stderr, "ovini: %s:%lu: the call failed\n", callsName, lineNumber);
+        std::fwrite("\0\n", 1, 2, stdout);
+    }
+    if (status != kContractBrokenStatus && std::ferror(calls)) {
+        std::fprintf(stderr, "ovini: reading the calls in %s failed after line %lu\n", callsName, lineNumber);
+        status = kUsageStatus;
     }
     std::fclose(calls);
     return status;
@@ -253,12 +295,19 @@ static int Batch(const char* callsName)
 int main(int argc, char** argv)
 {
     UseBinaryOutput(stdout);
-    if (argc < 2) return Usage();
+    if (argc < 2) return Usage("no command named");
     const char* command = argv[1];
     if (argc == 2 && (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0)) {
         std::fputs(kUsageText, stdout);
         return 0;
     }
-    if (std::strcmp(command, "batch") == 0) return argc == 3 ? Batch(argv[2]) : Usage();
-    return Call(command, argc - 2, argv + 2);
+    if (argc == 2 && std::strcmp(command, "--version") == 0) {
+        std::printf("ovini %s\n", OV_VERSION);
+        return 0;
+    }
+    if (std::strcmp(command, "batch") == 0)
+        return argc == 3 ? Batch(argv[2]) : Usage("batch takes one file of calls, CALLS");
+    std::string wrong;
+    const int status = Call(command, argc - 2, argv + 2, &wrong);
+    return status == kUsageStatus ? Usage(wrong) : status;
 }

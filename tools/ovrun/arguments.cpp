@@ -79,6 +79,9 @@ bool ParseArguments(int argc, const char* const* argv, RunOptions* options, std:
         } else if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
             options->Help = true;
             return true;
+        } else if (std::strcmp(argument, "--version") == 0) {
+            options->Version = true;
+            return true;
         } else if (std::strcmp(argument, "--program") == 0) {
             options->AsProgram = true;
         } else if (std::strcmp(argument, "--json") == 0) {
@@ -136,6 +139,7 @@ const char* UsageText()
            "       ovrun project DIR [OPTIONS]\n"
            "       ovrun console [DIR] [OPTIONS]\n"
            "       ovrun replay TRACE|FOLDER... [OPTIONS]   (see ovrun replay --help)\n"
+           "       ovrun --version\n"
            "Asks the launcher for a test as the editor does and prints its error report.\n"
            "  --program          run the window test as a program\n"
            "  --json             print the report as one JSON object\n"

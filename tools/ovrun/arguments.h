@@ -12,6 +12,7 @@ struct RunOptions {
     bool AsProgram = false;          // --program: the window test runs the program
     bool Json = false;               // --json: the report as one JSON object
     bool Help = false;               // --help: print the usage and stop
+    bool Version = false;            // --version: print the version and stop
     std::string Launcher;            // --launcher PATH; empty: the one beside ovrun
     std::string ExecutableDirectory; // --exe-dir DIR; empty: the launcher's directory
     long TimeoutSeconds = 0;         // --timeout SECONDS; 0: no limit

@@ -31,6 +31,8 @@ constexpr int kNoError = 0;
 constexpr int kRuntimeError = 1;
 constexpr int kBadInput = 2;
 constexpr int kLauncherFailed = 3;
+// The stand-in engine's exit status when its call limit is reached.
+constexpr int kStandinCallLimitStatus = 3;
 
 int Fail(int status, const std::string& message)
 {
@@ -132,7 +134,11 @@ std::string WhatWentWrong(const LauncherEnd& end, bool leftRequest, long timeout
             std::snprintf(status, sizeof status, "0x%08X", static_cast<unsigned>(end.Status));
         else
             std::snprintf(status, sizeof status, "%d", end.Status);
-        return std::string("the launcher ended with status ") + status;
+        std::string message = std::string("the launcher ended with status ") + status;
+        // The launcher's own exit is always 0; a 3 is most likely the stand-in's.
+        if (end.Status == kStandinCallLimitStatus)
+            message += ", as the stand-in engine ends a run that reaches its call limit (OV_STANDIN_MAX_CALLS)";
+        return message;
     }
     if (leftRequest)
         return "the launcher did not carry out the request: it ended without taking COMMANDE back, as it does when "
@@ -272,6 +278,10 @@ int main(int argc, char** argv)
     }
     if (options.Help) {
         WriteText(stdout, UsageText());
+        return kNoError;
+    }
+    if (options.Version) {
+        WriteText(stdout, "ovrun " OV_VERSION "\n");
         return kNoError;
     }
     return Run(options);
