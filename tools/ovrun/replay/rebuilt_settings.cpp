@@ -36,7 +36,7 @@ std::string RebuiltSettings(const TraceRequest& request, const ReplayFolders& fo
         componentSection = true;
         file += "COMPOSANTE_" + std::to_string(component) + "=" + request.Components[component] + "\r\n";
     }
-    return file + "[OVTST552]\r\nTRACE=" + tracePath + "\r\n";
+    return file + section(kTraceSettingSection) + kTraceSettingKey + "=" + tracePath + "\r\n";
 }
 
 } // namespace replay
