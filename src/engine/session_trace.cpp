@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "common/editor_protocol.h"
 #include "common/error_description.h"
 #include "common/hex_digits.h"
 #include "common/launch_context.h"
@@ -15,15 +14,13 @@
 #include "engine/engine_library.h"
 #include "engine/startup_block.h"
 #include "engine/trace_format.h"
+#include "engine/trace_header.h"
 #include "engine/trace_line.h"
 
 SessionTraceRecord SessionTrace;
 
-static const char kTraceSection[] = "OVTST552";
-static const char kTraceKey[] = "TRACE";
 static const char kEnvironmentCommand[] = "ENVI,";
 static const char kDescriptionCommand[] = "DFTOCS";
-constexpr uint32_t kRequestValueCapacity = 300; // as the launcher reads the request
 constexpr size_t kTraceDirectoryCapacity = 260; // the Windows directory, as Windows bounds a path
 
 static char Description[kErrorDescriptionCapacity]; // a kind 5 error description, as the launcher copies it
@@ -77,52 +74,10 @@ static bool ResolveTracePath(const char* value)
     return length > 0 && static_cast<size_t>(length) < sizeof SessionTrace.Path;
 }
 
-static void WriteRequestLine(const char* section, const char* key)
-{
-    char value[kRequestValueCapacity];
-    ReadSetting(section, key, "", value, sizeof value);
-    TraceAppendFormat(kTraceSettingFormat, section, key);
-    TraceAppendQuoted(value);
-    WriteLine();
-}
-
-static void WriteHeader(uint32_t existingSize, char lastByte)
-{
-    // A run whose engine never returned ends in the middle of its last line.
-    if (existingSize > 0 && lastByte != '\n') WriteLine();
-    if (existingSize > 0) MarkLine(kTraceRunSeparator);
-    TraceAppend(kTraceHeaderStart);
-    TraceAppendFormat("%s, %s %u-bit", kVersionText, kPathSeparator == '\\' ? "Windows" : "Linux",
-                      static_cast<unsigned>(sizeof(void*) * 8));
-    WriteLine();
-    OsLocalTime now;
-    OsGetLocalTime(&now);
-    TraceAppend(kTraceDatePrefix);
-    TraceAppendFormat("%04u-%02u-%02u %02u:%02u:%02u", now.year, now.month, now.day, now.hour, now.minute, now.second);
-    WriteLine();
-    for (const char* key : kRequestKeys)
-        WriteRequestLine(kTestSection, key);
-    WriteRequestLine(kProductSection, kLanguageKey);
-    // The components that are set, as each start of the engine reads them
-    // into its start-up block: a replay needs them too.
-    char value[kComponentValueCapacity];
-    for (int index = 0; index < kComponentKeyCount; ++index) {
-        char key[16];
-        FormatText(key, sizeof key, "COMPOSANTE_%d", index);
-        ReadSetting(kComponentSection, key, "", value, sizeof value);
-        if (value[0] == '\0') continue;
-        TraceAppendFormat(kTraceSettingFormat, kComponentSection, key);
-        TraceAppendQuoted(value);
-        WriteLine();
-    }
-    // Everything the launcher reads before its first command is above.
-    MarkLine(kTraceHeaderEnd);
-}
-
 void StartSessionTrace()
 {
     char value[kTracePathCapacity];
-    const uint32_t length = ReadSetting(kTraceSection, kTraceKey, "", value, sizeof value);
+    const uint32_t length = ReadSetting(kTraceSettingSection, kTraceSettingKey, "", value, sizeof value);
     if (value[0] == '\0') return;
     uint32_t existingSize = 0;
     char lastByte = 0;
@@ -135,7 +90,7 @@ void StartSessionTrace()
         return;
     }
     TraceHooks = &kSessionTraceHooks;
-    WriteHeader(existingSize, lastByte);
+    WriteTraceHeader(SessionTrace.File, existingSize, lastByte);
 }
 
 void EndSessionTrace()

@@ -17,6 +17,10 @@
 
 #include <cstddef>
 
+// The setting that names the trace file: Orvane.ini [OVTST552] TRACE.
+constexpr char kTraceSettingSection[] = "OVTST552";
+constexpr char kTraceSettingKey[] = "TRACE";
+
 constexpr char kTraceRunSeparator[] = "# ======== the next run ========";
 constexpr char kTraceHeaderStart[] = "# OVTST552 ";
 constexpr char kTraceDatePrefix[] = "# run of ";

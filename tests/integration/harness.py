@@ -24,8 +24,8 @@ Environment (set by tests/integration/CMakeLists.txt):
   OV_WINDOWS_BUILD_DIR    the 32-bit Windows build: OVTST552.EXE, ovini.exe,
                           OV553KRN.DLL (OV_WINDOWS64_BUILD_DIR: the 64-bit one)
   OV_WINE_PREFIX          the 32-bit flavour's prefix (OV_WINE64_PREFIX)
-  OV_BOXRUNNER            boxrunner.exe, which answers message boxes under
-                          Wine (OV_BOXRUNNER64)
+  OV_BOXRUNNER_WINDOWS32  boxrunner.exe, which answers message boxes under
+                          Wine (OV_BOXRUNNER_WINDOWS64)
   OV_WINE64               Wine's 64-bit loader, when not the usual one
   OV_ASSUME_NO_32BIT      1: act as on a machine whose kernel runs no 32-bit
                           programs (the windows32 tests skip themselves)
@@ -168,9 +168,9 @@ class Flavour:
 
 FLAVOURS = {
     "windows32": Flavour("windows32", 32, "OV_WINDOWS_BUILD_DIR", "windows", "OV_WINE_PREFIX", "wine-prefix",
-                         "OV_BOXRUNNER", "OV_INCOMPLETE_ENGINE_WINDOWS"),
+                         "OV_BOXRUNNER_WINDOWS32", "OV_INCOMPLETE_ENGINE_WINDOWS32"),
     "windows64": Flavour("windows64", 64, "OV_WINDOWS64_BUILD_DIR", "windows64", "OV_WINE64_PREFIX",
-                         "wine64-prefix", "OV_BOXRUNNER64", "OV_INCOMPLETE_ENGINE_WINDOWS64"),
+                         "wine64-prefix", "OV_BOXRUNNER_WINDOWS64", "OV_INCOMPLETE_ENGINE_WINDOWS64"),
 }
 
 

@@ -30,10 +30,14 @@ bool TakeOptionValue(const char* name, int argc, const char* const* argv, int* i
 }
 
 // A whole number of seconds, 1 to kLongestTimeoutSeconds, digits only.
-bool ParseSeconds(const std::string& text, long* seconds)
+bool ParseSeconds(const std::string& text, long* seconds, std::string* error)
 {
     unsigned long number = 0;
-    if (!ParseWholeNumber(text.c_str(), 1, kLongestTimeoutSeconds, &number)) return false;
+    if (!ParseWholeNumber(text.c_str(), 1, kLongestTimeoutSeconds, &number)) {
+        *error =
+            "--timeout takes whole seconds, 1 to " + std::to_string(kLongestTimeoutSeconds) + ", not '" + text + "'";
+        return false;
+    }
     *seconds = static_cast<long>(number);
     return true;
 }
@@ -91,11 +95,7 @@ bool ParseArguments(int argc, const char* const* argv, RunOptions* options, std:
                 *error = "--timeout needs a value";
                 return false;
             }
-            if (!ParseSeconds(seconds, &options->TimeoutSeconds)) {
-                *error = "--timeout takes whole seconds, 1 to " + std::to_string(kLongestTimeoutSeconds) + ", not '" +
-                         seconds + "'";
-                return false;
-            }
+            if (!ParseSeconds(seconds, &options->TimeoutSeconds, error)) return false;
         } else if (TakeOptionValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
                    TakeOptionValue("--exe-dir", argc, argv, &i, &options->ExecutableDirectory, &missing) ||
                    TakeOptionValue("--trace", argc, argv, &i, &options->TraceFile, &missing)) {

@@ -27,8 +27,9 @@ constexpr long kLongestTimeoutSeconds = 1000000;
 // *missing set when there is none.
 bool TakeOptionValue(const char* name, int argc, const char* const* argv, int* index, std::string* value,
                      bool* missing);
-// A whole number of seconds, 1 to kLongestTimeoutSeconds, digits only.
-bool ParseSeconds(const std::string& text, long* seconds);
+// --timeout's whole number of seconds, 1 to kLongestTimeoutSeconds, digits
+// only; false with the reason in error.
+bool ParseSeconds(const std::string& text, long* seconds, std::string* error);
 
 // Fills options from argv[1..argc-1]. Returns false with a one-line reason
 // in error (no "ovrun:" prefix, no line end) for wrong usage.

@@ -14,6 +14,7 @@
 #include "arguments.h"
 #include "common/editor_protocol.h"
 #include "console_text.h"
+#include "engine/trace_format.h"
 #include "host.h"
 #include "paths.h"
 #include "platform.h"
@@ -22,8 +23,6 @@
 
 namespace {
 
-const char kTraceSection[] = "OVTST552";
-const char kTraceKey[] = "TRACE";
 // Returned for a key that is not there; no settings value holds this byte.
 const char kAbsent[] = "\n";
 
@@ -71,13 +70,13 @@ TraceSetting ReadTraceSetting()
 {
     TraceSetting setting;
     char value[4096];
-    OsGetPrivateProfileString(kTraceSection, kTraceKey, kAbsent, value, sizeof value, kSettingsFileName);
+    OsGetPrivateProfileString(kTraceSettingSection, kTraceSettingKey, kAbsent, value, sizeof value, kSettingsFileName);
     setting.Present = std::string(value) != kAbsent;
     if (setting.Present) setting.Value = value;
     // Room for more than a name, since a list that does not fit counts as empty.
     char keys[64] = "";
     setting.SectionHadKeys =
-        OsGetPrivateProfileString(kTraceSection, nullptr, "", keys, sizeof keys, kSettingsFileName) > 0;
+        OsGetPrivateProfileString(kTraceSettingSection, nullptr, "", keys, sizeof keys, kSettingsFileName) > 0;
     return setting;
 }
 
@@ -85,9 +84,9 @@ TraceSetting ReadTraceSetting()
 void RestoreTraceSetting(const TraceSetting& before)
 {
     if (before.Present)
-        OsWritePrivateProfileString(kTraceSection, kTraceKey, before.Value.c_str(), kSettingsFileName);
+        OsWritePrivateProfileString(kTraceSettingSection, kTraceSettingKey, before.Value.c_str(), kSettingsFileName);
     else
-        OsWritePrivateProfileString(kTraceSection, before.SectionHadKeys ? kTraceKey : nullptr, nullptr,
+        OsWritePrivateProfileString(kTraceSettingSection, before.SectionHadKeys ? kTraceSettingKey : nullptr, nullptr,
                                     kSettingsFileName);
 }
 
@@ -213,8 +212,8 @@ int Run(const RunOptions& options)
     if (!WriteRequest(commandLine, executableDirectory, testDirectory, options))
         return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
     const TraceSetting traceBefore = ReadTraceSetting();
-    if (!traceFile.empty() &&
-        OsWritePrivateProfileString(kTraceSection, kTraceKey, traceFile.c_str(), kSettingsFileName) == 0) {
+    if (!traceFile.empty() && OsWritePrivateProfileString(kTraceSettingSection, kTraceSettingKey, traceFile.c_str(),
+                                                          kSettingsFileName) == 0) {
         WriteSetting(kRequestKeys[kCommand], nullptr);
         return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
     }

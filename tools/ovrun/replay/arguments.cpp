@@ -39,11 +39,8 @@ bool ParseReplayArguments(int argc, const char* const* argv, ReplayOptions* opti
             }
             options->Jobs = static_cast<unsigned>(jobs);
         } else if (TakeOptionValue("--timeout", argc, argv, &i, &value, &missing)) {
-            if (missing || !ParseSeconds(value, &number)) {
-                *error = "--timeout takes whole seconds, 1 to " + std::to_string(kLongestTimeoutSeconds) + ", not '" +
-                         value + "'";
-                return false;
-            }
+            // An empty value is refused as not a number.
+            if (!ParseSeconds(value, &number, error)) return false;
             options->TimeoutSeconds = number;
         } else if (TakeOptionValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
                    TakeOptionValue("--standin", argc, argv, &i, &options->Standin, &missing) ||

@@ -17,7 +17,7 @@ std::string RebuiltSettings(const TraceRequest& request, const ReplayFolders& fo
     auto moved = [&](int key, const std::string& root) {
         const std::string& recorded = request.Values[key];
         if (recorded.empty()) return recorded;
-        const std::string bare = WithoutTrailingSeparators(recorded, request.Separator);
+        const std::string bare = BareDirectory(recorded, request.Separator);
         std::string directory = bare.empty() ? root : RelocateText(bare, relocation);
         if (EndsWithSeparator(recorded, request.Separator)) directory += folders.Separator;
         return directory;
@@ -36,7 +36,7 @@ std::string RebuiltSettings(const TraceRequest& request, const ReplayFolders& fo
         componentSection = true;
         file += "COMPOSANTE_" + std::to_string(component) + "=" + request.Components[component] + "\r\n";
     }
-    return file + "[OVTST552]\r\nTRACE=" + tracePath + "\r\n";
+    return file + section(kTraceSettingSection) + kTraceSettingKey + "=" + tracePath + "\r\n";
 }
 
 } // namespace replay

@@ -23,7 +23,7 @@ bool IsPathByte(char c)
 
 } // namespace
 
-std::string WithoutTrailingSeparators(std::string path, char separator)
+std::string BareDirectory(std::string path, char separator)
 {
     while (!path.empty() && (path.back() == separator || path.back() == '/'))
         path.pop_back();
@@ -43,9 +43,9 @@ Relocation MakeRelocation(const TraceRequest& request, const ReplayFolders& fold
     const std::string& library = request.LibraryPath;
     const size_t slash = library.find_last_of(request.Separator == '\\' ? "\\/" : "/");
     const std::string programs =
-        slash == std::string::npos ? "" : WithoutTrailingSeparators(library.substr(0, slash), request.Separator);
-    const std::string test = WithoutTrailingSeparators(request.Values[kCurrentDirectory], request.Separator);
-    const std::string exe = WithoutTrailingSeparators(request.Values[kExecutableDirectory], request.Separator);
+        slash == std::string::npos ? "" : BareDirectory(library.substr(0, slash), request.Separator);
+    const std::string test = BareDirectory(request.Values[kCurrentDirectory], request.Separator);
+    const std::string exe = BareDirectory(request.Values[kExecutableDirectory], request.Separator);
     auto add = [&](const std::string& from, const std::string& to) {
         if (from.empty()) return;
         for (const auto& entry : relocation.Directories)

@@ -33,9 +33,11 @@ std::string RelocateText(const std::string& text, const Relocation& relocation);
 // A trace line with every quoted text moved but the raw bytes of set[N]= items.
 std::string RelocateLine(const std::string& line, const Relocation& relocation);
 
-// The path without the separators at its end, any of them ('/' and
-// separator), down to nothing for a root.
-std::string WithoutTrailingSeparators(std::string path, char separator);
+// The recorded directory without any separator at its end ('/' and
+// separator), a root down to nothing ("/" to "", "C:\\" to "C:"), so that
+// it matches where the directory's own name ends. Unlike ovrun's
+// WithoutTrailingSeparators (arguments.h), which keeps a root whole.
+std::string BareDirectory(std::string path, char separator);
 bool EndsWithSeparator(const std::string& path, char separator);
 
 } // namespace replay
