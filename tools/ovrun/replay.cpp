@@ -11,6 +11,7 @@
 #include "console_text.h"
 #include "host.h"
 #include "paths.h"
+#include "replay_page.h"
 #include "replay_trace.h"
 
 namespace replay {
@@ -35,7 +36,8 @@ struct TraceResult {
     bool Passed = false;
     std::string Message; // why it failed
     double Seconds = 0;
-    std::string KeptFolder; // with --keep
+    std::string KeptFolder;                   // with --keep
+    std::vector<traceview::ReplayedRun> Runs; // for --html
 };
 
 bool ReadBytes(const std::string& path, std::string* bytes, size_t limit)
@@ -104,7 +106,7 @@ std::string ScriptFault(const std::string& transcript)
 
 // One recorded run replayed in folder; empty when it passed, else why not.
 std::string ReplayRun(const TraceRun& run, const std::string& folder, const std::string& launcher,
-                      const std::string& standin, long timeoutSeconds)
+                      const std::string& standin, long timeoutSeconds, traceview::ReplayedRun* shown)
 {
     const char separator = kBackslashIsSeparator ? '\\' : '/';
     ReplayFolders folders;
@@ -121,6 +123,7 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
         return "cannot copy the launcher and the stand-in into " + folders.Programs;
 
     const Relocation relocation = MakeRelocation(run.Request, folders);
+    shown->Moved = relocation;
     std::vector<TraceLine> expected;
     std::string script;
     for (const TraceLine& line : run.Lines) {
@@ -168,11 +171,15 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     if (!end.Started || Interrupted()) return ending;
     const std::string fault = ScriptFault(transcript);
     if (!fault.empty()) return "not replayable: the stand-in cannot read it as a script: " + fault;
-    Divergence divergence = CompareRuns(expected, SplitLines(replayed), ending);
+    shown->Replayed = SplitLines(replayed);
+    Divergence divergence = CompareRuns(expected, shown->Replayed, ending);
+    shown->Aligned = divergence.Found;
     if (!divergence.Found && !(end.Exited && end.Status == 0 && !end.TimedOut))
         divergence = {true, expected.empty() ? 0 : expected.back().Number, "the launcher to end with status 0", ending};
     if (!divergence.Found) divergence = CheckSettings(expected, settings, winIni);
     if (!divergence.Found) return "";
+    shown->Recorded = expected;
+    shown->Difference = divergence;
     return "line " + std::to_string(divergence.Line) + ": expected " + divergence.Expected + " got " + divergence.Got;
 }
 
@@ -207,8 +214,11 @@ void ReplayTrace(TraceResult* result, const std::string& launcher, const std::st
     const long timeout = options.TimeoutSeconds > 0 ? options.TimeoutSeconds : kDefaultTimeoutSeconds;
     for (size_t index = 0; index < trace.Runs.size() && result->Message.empty(); ++index) {
         const std::string folder = several ? JoinPath(scratch, ("run-" + std::to_string(index + 1)).c_str()) : scratch;
-        const std::string failure = ReplayRun(trace.Runs[index], folder, launcher, standin, timeout);
+        traceview::ReplayedRun shown;
+        shown.Number = index + 1;
+        const std::string failure = ReplayRun(trace.Runs[index], folder, launcher, standin, timeout, &shown);
         if (!failure.empty()) result->Message = runName(index) + failure;
+        if (!options.Html.empty()) result->Runs.push_back(std::move(shown));
     }
     result->Passed = result->Message.empty();
     if (options.Keep)
@@ -318,6 +328,15 @@ std::string JunitXml(const std::vector<TraceResult>& results, double seconds)
     return xml + "  </testsuite>\n</testsuites>\n";
 }
 
+std::vector<traceview::ReplayedTrace> PageTraces(std::vector<TraceResult>& results)
+{
+    std::vector<traceview::ReplayedTrace> traces;
+    for (TraceResult& result : results)
+        traces.push_back(
+            {result.Name, result.Ran, result.Passed, result.Message, result.Seconds, std::move(result.Runs)});
+    return traces;
+}
+
 int Refuse(int status, const std::string& message)
 {
     WriteText(stderr, "ovrun replay: " + message + "\n");
@@ -368,6 +387,8 @@ int RunReplays(const ReplayOptions& options)
     WriteText(stdout, report + "\n");
     if (!options.Junit.empty() && !WriteBytes(options.Junit, JunitXml(results, seconds)))
         return Refuse(kSomeFailed, "cannot write the JUnit file " + options.Junit);
+    if (!options.Html.empty() && !WriteBytes(options.Html, traceview::ReplayPage(PageTraces(results))))
+        return Refuse(kSomeFailed, "cannot write the page " + options.Html);
     return passed == results.size() ? kAllPassed : kSomeFailed;
 }
 

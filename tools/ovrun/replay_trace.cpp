@@ -539,6 +539,8 @@ std::string RebuiltSettings(const TraceRequest& request, const ReplayFolders& fo
     return file + "[OVTST552]\r\nTRACE=" + tracePath + "\r\n";
 }
 
+std::vector<TraceLine> ComparedEvents(const std::vector<TraceLine>& lines) { return Events(lines); }
+
 Divergence CompareRuns(const std::vector<TraceLine>& recorded, const std::vector<TraceLine>& replayed,
                        const std::string& replayEnd)
 {

@@ -109,6 +109,10 @@ struct Divergence {
 Divergence CompareRuns(const std::vector<TraceLine>& recorded, const std::vector<TraceLine>& replayed,
                        const std::string& replayEnd);
 
+// The lines of a run that CompareRuns compares, in order, as it compares
+// them: the header and blank lines left out, times and the like masked.
+std::vector<TraceLine> ComparedEvents(const std::vector<TraceLine>& lines);
+
 // The settings writes of the recorded run against the files the replay left
 // (their bytes; empty for a file that is not there).
 Divergence CheckSettings(const std::vector<TraceLine>& recorded, const std::string& settingsFile,
