@@ -66,7 +66,7 @@ std::string MermaidDiagram(const std::vector<RunView>& runs)
             ++loops;
         }
     std::string out = "sequenceDiagram\n";
-    out += "    %% " + std::to_string(folded) + " calls folded into " + std::to_string(loops) +
+    out += "    %% " + CountText(folded) + " calls folded into " + CountText(loops) +
            " loops: each loop shows its first turn\n";
     out += "    participant Editor as Editor (settings)\n    participant Launcher\n    participant Engine\n";
     for (size_t index = 0; index < runs.size(); ++index) {
@@ -78,8 +78,7 @@ std::string MermaidDiagram(const std::vector<RunView>& runs)
             for (; next < fold.First; ++next)
                 AddEvent(run.Events[next], "    ", &out);
             out += "    loop " +
-                   MermaidText(DisplayText(FoldLabel(run.Events, fold)) + " \xC3\x97 " +
-                               std::to_string(fold.Repetitions)) +
+                   MermaidText(DisplayText(FoldLabel(run.Events, fold)) + " \xC3\x97 " + CountText(fold.Repetitions)) +
                    "\n";
             for (size_t turn = fold.First; turn < fold.First + fold.Period; ++turn)
                 AddEvent(run.Events[turn], "        ", &out);

@@ -226,8 +226,16 @@ std::string FoldLabel(const std::vector<TraceEvent>& events, const Fold& fold)
 {
     std::string label;
     for (size_t i = fold.First; i < fold.First + fold.Period; ++i)
-        label += (label.empty() ? "" : " / ") + CommandWord(events[i].Text);
+        label += (label.empty() ? "" : " / ") + events[i].Text;
     return label;
+}
+
+std::string CountText(size_t count)
+{
+    std::string digits = std::to_string(count);
+    for (size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, ",");
+    return digits;
 }
 
 bool ReadTraceView(const std::string& bytes, std::vector<RunView>* runs, std::string* error)

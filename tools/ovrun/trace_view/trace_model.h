@@ -71,8 +71,11 @@ bool ReadTraceView(const std::string& bytes, std::vector<RunView>* runs, std::st
 // The loops of events to fold, found from the first event on.
 std::vector<Fold> FindFolds(const std::vector<TraceEvent>& events);
 
-// "FENETRE / ECRAN,SAISIE": the command words of one turn of a fold.
+// "FENETRE / ECRAN,SAISIE": the commands of one turn of a fold.
 std::string FoldLabel(const std::vector<TraceEvent>& events, const Fold& fold);
+
+// "8,997".
+std::string CountText(size_t count);
 
 // The command word: the text up to its first comma ("OUVRE" of "OUVRE,...").
 std::string CommandWord(const std::string& command);
