@@ -35,7 +35,7 @@ install(TARGETS ovtst552 ovini ovrun RUNTIME DESTINATION ${OV_INSTALL_PROGRAM_DI
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${OV_INSTALL_DOC_DIR})
 # What the README links to, beside it as in the source tree.
 install(FILES ${CMAKE_SOURCE_DIR}/docs/robustness.md ${CMAKE_SOURCE_DIR}/docs/performance.md
-              ${CMAKE_SOURCE_DIR}/docs/sample-trace.txt
+              ${CMAKE_SOURCE_DIR}/docs/sample-trace.txt ${CMAKE_SOURCE_DIR}/docs/trace-view.png
         DESTINATION ${OV_INSTALL_DOC_DIR}/docs)
 if(TARGET ovstandin)
   # The library file alone (installed as a target, so that --strip reaches

@@ -33,12 +33,12 @@ CONTENTS = {
         "lib/orvane/standin/OV553KRN.DLL",
         "share/doc/orvane/README.md", "share/doc/orvane/standin/README.md",
         "share/doc/orvane/docs/robustness.md", "share/doc/orvane/docs/performance.md",
-        "share/doc/orvane/docs/sample-trace.txt",
+        "share/doc/orvane/docs/sample-trace.txt", "share/doc/orvane/docs/trace-view.png",
     },
     "windows": {
         "OVTST552.EXE", "ovini.exe", "ovrun.exe", "README.md",
         "standin/OV553KRN.DLL", "standin/README.md",
-        "docs/robustness.md", "docs/performance.md", "docs/sample-trace.txt",
+        "docs/robustness.md", "docs/performance.md", "docs/sample-trace.txt", "docs/trace-view.png",
     },
 }
 # Where the launcher is, and the stand-in, inside each package.

@@ -110,7 +110,7 @@
     var time = add(row, 'span', 'time');
     if (event.ms !== undefined) {
       var bar = add(time, 'span', 'bar');
-      bar.style.width = Math.max(1, Math.round(110 * event.ms / (this.longest || 1))) + 'px';
+      bar.style.width = Math.max(1, Math.round(90 * event.ms / (this.longest || 1))) + 'px';
       add(time, 'span', null, ms(event.ms));
     }
     return row;
