@@ -23,6 +23,22 @@ OUTPUT = harness.native_build_dir() / "test-output"
 HANDOFF = "BTN_OK.PRO:-25536:0: error: Division \npar z\xe9ro\n [window CLIENTS, type 1]"
 HOSTILE = "<script>document.title='owned'</script><img src=x onerror=\"document.title='owned'\">"
 LOOP_TURNS = 13_498
+# What a person does on the long session's page: filters on the loop's key,
+# opens the slowest calls, and clicks the first row found, which lies inside
+# the fold; the page must open the fold and draw that row in its run.
+INTERACTION = b"""<script>
+setTimeout(function () {
+  var filter = document.querySelector('.tools input');
+  filter.value = '*m*';
+  filter.dispatchEvent(new Event('input'));
+  document.querySelector('.tools button').click();
+  setTimeout(function () {
+    document.querySelector('.panel .lanes .row').click();
+    document.body.setAttribute('data-shown', document.getElementById('r0-3') ? 'shown' : 'missing');
+  }, 1000);
+}, 100);
+</script>
+"""
 
 
 def quoted(text):
@@ -136,6 +152,14 @@ class TraceViewTest(harness.TargetTestCase):
         self.assertLess(seconds, 60)
         self.assertIn(folded, dom.text)
         self.assertLess(sum((attributes.get("class") or "").startswith("row ") for attributes in dom.attributes), 50)
+
+        acted = self.target.scratch / "acted.html"
+        acted.write_bytes(paths["html"].read_bytes().replace(b"</body>", INTERACTION + b"</body>"))
+        dom, _ = browser.load(acted)
+        self.assertIn(f"{LOOP_TURNS:,} rows match", dom.text)
+        self.assertIn("12.5 ms: line 27015, ECRAN,SAISIE \u2192 ESC", dom.text)
+        self.assertIn("Hide the calls", dom.text)
+        self.assertEqual(dom.count("body", **{"data-shown": "shown"}), 1)
 
     def test_refusals(self):
         empty = self.target.scratch / "empty.txt"
