@@ -118,7 +118,9 @@ class TraceViewTest(harness.TargetTestCase):
     def test_markup_in_a_trace_stays_text(self):
         recorded = WINDOW_ERROR.read_bytes()
         trace = self.target.scratch / "hostile.txt"
-        trace.write_bytes(recorded.replace(b'"FENETRE" => kind=1 text="2"',
+        # Appended to a run of its own: two runs, each with its section.
+        trace.write_bytes(recorded + b"# ======== the next run ========\n" +
+                          recorded.replace(b'"FENETRE" => kind=1 text="2"',
                                            b'"FENETRE" => kind=1 text=' + quoted(HOSTILE).encode() +
                                            b' extratext=' + quoted("</script><b>").encode()))
         _, paths = self.view(trace, "html", "mermaid")
@@ -130,6 +132,8 @@ class TraceViewTest(harness.TargetTestCase):
         browser.require()
         dom, _ = browser.load(paths["html"])
         self.assertIn(HOSTILE, dom.text)
+        self.assertEqual([dom.text.count(f"Run {run}: OVTST552") for run in (1, 2, 3)], [1, 1, 0])
+        self.assertEqual(dom.count("a", href="#r1-run"), 1)
         self.assertEqual((dom.count("img"), dom.count("script"), dom.count("b")), (0, 2, 0))
         self.assertNotIn("owned", re.search(r"<title>(.*?)</title>", page).group(1))
 
@@ -166,7 +170,7 @@ class TraceViewTest(harness.TargetTestCase):
         empty.write_bytes(b"")
         for arguments, message in ((["view", self.target.path_text(WINDOW_ERROR)], b"needs an output"),
                                    (["view", self.target.path_text(empty), "--html", "x.html"], b"empty"),
-                                   (["show"], b"unknown trace command")):
+                                   (["show"], b"unknown trace command"), (["view", "--chrome=x.json"], b"needs a trace")):
             with self.subTest(arguments=arguments):
                 result = self.target.run_tool("ovrun", ["trace", *arguments])
                 self.assertEqual(result.status, 2, result)

@@ -25,6 +25,10 @@ int Refuse(const std::string& message, bool withUsage)
 bool ParseViewArguments(int argc, const char* const* argv, ViewOptions* options, std::string* error)
 {
     *options = ViewOptions();
+    if (argc > 0 && (std::strcmp(argv[0], "--help") == 0 || std::strcmp(argv[0], "-h") == 0)) {
+        options->Help = true;
+        return true;
+    }
     if (argc == 0 || std::strcmp(argv[0], "view") != 0) {
         *error = argc == 0 ? "trace needs what to do (view)" : std::string("unknown trace command '") + argv[0] + "'";
         return false;
