@@ -60,21 +60,25 @@ TEST(TraceView, ReadsRepliesTimesAndTheHandoff)
     EXPECT_EQ(run.Launcher, "OVTST552 5.5, Linux 64-bit");
     EXPECT_EQ(run.Header.size(), 7u);
     EXPECT_NE(run.Problem, ""); // a run that never ended is shown, with why a replay refuses it
-    ASSERT_EQ(run.Events.size(), 9u);
-    const TraceEvent& start = run.Events[0];
+    ASSERT_EQ(run.Events.size(), 16u);
+    EXPECT_EQ(run.Events[3].Kind, EventKind::Read);
+    EXPECT_EQ(run.Events[3].Line, 6);
+    EXPECT_EQ(run.Events[3].Text, "read [TEST] REPCOURANT=\"/p\"");
+    const auto events = std::vector<TraceEvent>(run.Events.begin() + 7, run.Events.end());
+    const TraceEvent& start = events[0];
     EXPECT_EQ(start.Kind, EventKind::Start);
     EXPECT_EQ(start.Milliseconds, 0.3);
-    EXPECT_EQ(run.Events[1].Text, "ENVI,1234");
-    const TraceEvent& screen = run.Events[2];
+    EXPECT_EQ(events[1].Text, "ENVI,1234");
+    const TraceEvent& screen = events[2];
     EXPECT_EQ(screen.Key, "*E*");
     EXPECT_EQ(screen.Milliseconds, 12.5);
     ASSERT_EQ(screen.Reply.size(), 3u);
     EXPECT_EQ(screen.Reply[2].second, "a  # 9.9 ms \"q\"\xE9");
-    EXPECT_TRUE(screen.Handoff && run.Events[3].Handoff && run.Events[5].Handoff);
-    EXPECT_EQ(run.Events[4].Owner, Lane::Launcher);
-    EXPECT_EQ(run.Events[5].Owner, Lane::Editor);
-    EXPECT_TRUE(run.Events[7].Failed);
-    EXPECT_FALSE(run.Events[8].Answered);
+    EXPECT_TRUE(screen.Handoff && events[3].Handoff && events[5].Handoff);
+    EXPECT_EQ(events[4].Owner, Lane::Launcher);
+    EXPECT_EQ(events[5].Owner, Lane::Editor);
+    EXPECT_TRUE(events[7].Failed);
+    EXPECT_FALSE(events[8].Answered);
     EXPECT_TRUE(run.HasReport);
     EXPECT_EQ(run.Report.Values[kMessage], "Division\xF5par z\xE9ro");
 }

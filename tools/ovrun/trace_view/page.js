@@ -47,10 +47,10 @@
       .addEventListener('click', function () { self.more(); });
   };
 
-  // A long text (a start-up block) cut, whole in its tooltip.
-  function shortened(parent, tag, text, whole) {
-    var node = add(parent, tag, null, whole || text.length <= 140 ? text : text.slice(0, 140) + '\u2026');
-    if (text.length > 140) node.title = text;
+  // A long text (a start-up block) cut to limit characters, whole in its tooltip.
+  function shortened(parent, tag, text, limit) {
+    var node = add(parent, tag, null, text.length <= limit ? text : text.slice(0, limit) + '\u2026');
+    if (text.length > limit) node.title = text;
     return node;
   }
   function valueText(value) {
@@ -104,13 +104,13 @@
       if (event.key) add(reply, 'span', 'key', event.key);
       reply.appendChild(document.createTextNode(replyText(event)));
     } else {
-      shortened(row, 'span', event.lane === 'launcher' ? event.text : '', false).className = 'launcher';
+      shortened(row, 'span', event.lane === 'launcher' ? event.text : '', 60).className = 'launcher';
       add(row, 'span', 'engine');
     }
     var time = add(row, 'span', 'time');
     if (event.ms !== undefined) {
       var bar = add(time, 'span', 'bar');
-      bar.style.width = Math.max(1, Math.round(90 * event.ms / (this.longest || 1))) + 'px';
+      bar.style.width = Math.max(1, Math.round(70 * event.ms / (this.longest || 1))) + 'px';
       add(time, 'span', null, ms(event.ms));
     }
     return row;
@@ -279,9 +279,9 @@
       var pair = run.pairs[k];
       var tr = el('tr', k === run.diverged ? 'diverge' : k > run.diverged ? 'after' : '');
       add(tr, 'td', 'n', pair[0] ? String(pair[0]) : '');
-      shortened(tr, 'td', pair[1], k === run.diverged);
+      shortened(tr, 'td', pair[1], k === run.diverged ? Infinity : 140);
       add(tr, 'td', 'n', pair[2] ? String(pair[2]) : '');
-      shortened(tr, 'td', pair[3], k === run.diverged);
+      shortened(tr, 'td', pair[3], k === run.diverged ? Infinity : 140);
       return tr;
     }
     var first = Math.max(0, run.diverged - EARLIER);

@@ -15,6 +15,8 @@ const char* KindName(EventKind kind)
         return "start";
     case EventKind::Call:
         return "call";
+    case EventKind::Read:
+        return "read";
     case EventKind::Write:
         return "write";
     case EventKind::Note:

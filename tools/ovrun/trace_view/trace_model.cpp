@@ -146,8 +146,13 @@ void ReadRun(const replay::TraceRun& trace, RunView* run)
         run->Date = lines[index++].Text.substr(std::strlen(kDatePrefix));
     std::pair<std::string, std::string> entry;
     while (index < lines.size() && ReadHeaderValue(lines[index].Text, &entry)) {
-        run->Header.push_back(entry);
-        ++index;
+        TraceEvent read;
+        read.Kind = EventKind::Read;
+        read.Owner = Lane::Editor;
+        read.Line = lines[index++].Number;
+        read.Text = "read " + entry.first + "=\"" + entry.second + "\"";
+        run->Events.push_back(std::move(read));
+        run->Header.push_back(std::move(entry));
     }
     if (index < lines.size() && lines[index].Text == kHeaderEnd) ++index;
     bool afterError = false;

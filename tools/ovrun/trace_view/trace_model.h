@@ -23,6 +23,7 @@ enum class Lane { Editor, Launcher, Engine };
 enum class EventKind {
     Start,   // @start => ...: the engine's start and its answer
     Call,    // a command and its reply
+    Read,    // a setting the launcher read before its first command, from the header
     Write,   // a settings write or delete
     Note,    // any other comment of the launcher's: loaded, stop, start-up block...
     Unknown, // a line that is none of these
