@@ -171,14 +171,15 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     if (!end.Started || Interrupted()) return ending;
     const std::string fault = ScriptFault(transcript);
     if (!fault.empty()) return "not replayable: the stand-in cannot read it as a script: " + fault;
-    shown->Replayed = SplitLines(replayed);
-    Divergence divergence = CompareRuns(expected, shown->Replayed, ending);
+    std::vector<TraceLine> replayedLines = SplitLines(replayed);
+    Divergence divergence = CompareRuns(expected, replayedLines, ending);
     shown->Aligned = divergence.Found;
     if (!divergence.Found && !(end.Exited && end.Status == 0 && !end.TimedOut))
         divergence = {true, expected.empty() ? 0 : expected.back().Number, "the launcher to end with status 0", ending};
     if (!divergence.Found) divergence = CheckSettings(expected, settings, winIni);
     if (!divergence.Found) return "";
-    shown->Recorded = expected;
+    shown->Recorded = std::move(expected);
+    shown->Replayed = std::move(replayedLines);
     shown->Difference = divergence;
     return "line " + std::to_string(divergence.Line) + ": expected " + divergence.Expected + " got " + divergence.Got;
 }
