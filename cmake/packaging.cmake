@@ -35,6 +35,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/README-users.md DESTINATION ${OV_INSTALL_DOC_D
 # What the README links to, beside it as in the source tree.
 install(FILES ${CMAKE_SOURCE_DIR}/docs/robustness.md ${CMAKE_SOURCE_DIR}/docs/performance.md
               ${CMAKE_SOURCE_DIR}/docs/sample-trace.txt ${CMAKE_SOURCE_DIR}/docs/ovrun-problem-matcher.json
+              ${CMAKE_SOURCE_DIR}/docs/trace-view.png
         DESTINATION ${OV_INSTALL_DOC_DIR}/docs)
 if(TARGET ovstandin)
   # The library file alone (installed as a target, so that --strip reaches

@@ -38,11 +38,13 @@ CONTENTS = {
         "share/doc/orvane/README.md", "share/doc/orvane/standin/README.md",
         "share/doc/orvane/docs/robustness.md", "share/doc/orvane/docs/performance.md",
         "share/doc/orvane/docs/sample-trace.txt", "share/doc/orvane/docs/ovrun-problem-matcher.json",
+        "share/doc/orvane/docs/trace-view.png",
     },
     "windows": {
         "OVTST552.EXE", "ovini.exe", "ovrun.exe", "README.md",
         "standin/OV553KRN.DLL", "standin/README.md",
         "docs/robustness.md", "docs/performance.md", "docs/sample-trace.txt", "docs/ovrun-problem-matcher.json",
+        "docs/trace-view.png",
     },
 }
 # Where the launcher is, and the stand-in, inside each package.

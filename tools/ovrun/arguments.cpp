@@ -139,6 +139,7 @@ const char* UsageText()
            "       ovrun project DIR [OPTIONS]\n"
            "       ovrun console [DIR] [OPTIONS]\n"
            "       ovrun replay TRACE|FOLDER... [OPTIONS]   (see ovrun replay --help)\n"
+           "       ovrun trace view TRACE [--html FILE] [--chrome FILE] [--mermaid FILE]\n"
            "       ovrun --version\n"
            "Asks the launcher for a test as the editor does and prints its error report.\n"
            "  --program          run the window test as a program\n"

@@ -20,6 +20,7 @@
 #include "platform.h"
 #include "replay/replay.h"
 #include "report.h"
+#include "view_command.h"
 
 namespace {
 
@@ -268,6 +269,7 @@ int main(int argc, char** argv)
         }
         return replay::RunReplays(options);
     }
+    if (argc >= 2 && std::string(argv[1]) == "trace") return traceview::RunTraceCommand(argc - 2, argv + 2);
     RunOptions options;
     std::string error;
     if (!ParseArguments(argc, argv, &options, &error)) {

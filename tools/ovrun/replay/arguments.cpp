@@ -44,7 +44,8 @@ bool ParseReplayArguments(int argc, const char* const* argv, ReplayOptions* opti
             options->TimeoutSeconds = number;
         } else if (TakeOptionValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
                    TakeOptionValue("--standin", argc, argv, &i, &options->Standin, &missing) ||
-                   TakeOptionValue("--junit", argc, argv, &i, &options->Junit, &missing)) {
+                   TakeOptionValue("--junit", argc, argv, &i, &options->Junit, &missing) ||
+                   TakeOptionValue("--html", argc, argv, &i, &options->Html, &missing)) {
             if (missing) {
                 *error = std::string(argument).substr(0, std::strcspn(argument, "=")) + " needs a value";
                 return false;
@@ -69,6 +70,7 @@ const char* ReplayUsageText()
            "  --launcher PATH    the launcher to copy (default: the one beside ovrun)\n"
            "  --standin PATH     the stand-in engine (default: from the build or the package)\n"
            "  --junit FILE       also write the results as JUnit XML\n"
+           "  --html FILE        also write a page of the results: each failure beside its recording\n"
            "  --jobs N           replays side by side (default: one per processor; on Windows\n"
            "                     always one after the other)\n"
            "  --timeout SECONDS  end a replay after SECONDS (default 60)\n"

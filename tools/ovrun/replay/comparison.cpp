@@ -101,6 +101,8 @@ bool ParseWrite(const TraceLine& line, RecordedWrite* write)
 
 } // namespace
 
+std::vector<TraceLine> ComparedEvents(const std::vector<TraceLine>& lines) { return Events(lines); }
+
 Divergence CompareRuns(const std::vector<TraceLine>& recorded, const std::vector<TraceLine>& replayed,
                        const std::string& replayEnd)
 {

@@ -23,6 +23,10 @@ struct Divergence {
 Divergence CompareRuns(const std::vector<TraceLine>& recorded, const std::vector<TraceLine>& replayed,
                        const std::string& replayEnd);
 
+// The lines of a run that CompareRuns compares, in order, as it compares
+// them: the header and blank lines left out, times and the like masked.
+std::vector<TraceLine> ComparedEvents(const std::vector<TraceLine>& lines);
+
 // Reads key in section of the settings file at path; false when it is absent.
 using SettingReader = std::function<bool(const std::string& path, const std::string& section, const std::string& key,
                                          std::string* value)>;

@@ -8,6 +8,7 @@
 
 #include "common/editor_protocol.h"
 #include "console_text.h"
+#include "file_bytes.h"
 #include "host.h"
 #include "paths.h"
 #include "scratch_run.h"
@@ -117,6 +118,15 @@ std::string JunitXml(const std::vector<TraceResult>& results, double seconds)
     return xml + "  </testsuite>\n</testsuites>\n";
 }
 
+std::vector<traceview::ReplayedTrace> PageTraces(std::vector<TraceResult>& results)
+{
+    std::vector<traceview::ReplayedTrace> traces;
+    for (TraceResult& result : results)
+        traces.push_back(
+            {result.Name, result.Ran, result.Passed, result.Message, result.Seconds, std::move(result.Runs)});
+    return traces;
+}
+
 int Refuse(int status, const std::string& message)
 {
     WriteText(stderr, "ovrun replay: " + message + "\n");
@@ -166,8 +176,10 @@ int RunReplays(const ReplayOptions& options)
     report += std::to_string(passed) + " passed, " + std::to_string(results.size() - passed - notRun) + " failed";
     if (notRun > 0) report += ", " + std::to_string(notRun) + " not run (interrupted)";
     WriteText(stdout, report + "\n");
-    if (!options.Junit.empty() && !WriteBytes(options.Junit, JunitXml(results, seconds)))
+    if (!options.Junit.empty() && !WriteFileBytes(options.Junit, JunitXml(results, seconds)))
         return Refuse(kSomeFailed, "cannot write the JUnit file " + options.Junit);
+    if (!options.Html.empty() && !WriteFileBytes(options.Html, traceview::ReplayPage(PageTraces(results))))
+        return Refuse(kSomeFailed, "cannot write the page " + options.Html);
     return passed == results.size() ? kAllPassed : kSomeFailed;
 }
 

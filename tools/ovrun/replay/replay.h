@@ -14,6 +14,7 @@ struct ReplayOptions {
     std::string Launcher;            // --launcher; empty: the one beside ovrun
     std::string Standin;             // --standin; empty: from the build or the package
     std::string Junit;               // --junit FILE; empty: none
+    std::string Html;                // --html FILE: the page of the run; empty: none
     unsigned Jobs = 0;               // --jobs; 0: one per processor
     bool Keep = false;               // --keep: the scratch folders stay
     long TimeoutSeconds = 0;         // --timeout; 0: kDefaultTimeoutSeconds

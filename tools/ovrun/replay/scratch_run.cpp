@@ -6,6 +6,7 @@
 
 #include "arguments.h"
 #include "comparison.h"
+#include "file_bytes.h"
 #include "host.h"
 #include "paths.h"
 #include "rebuilt_settings.h"
@@ -24,32 +25,6 @@ constexpr int kStrictExitStatus = 4;
 // goes astray in a loop is ended.
 constexpr size_t kSpareCalls = 64;
 
-bool ReadBytes(const std::string& path, std::string* bytes, size_t limit)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    bytes->clear();
-    char buffer[65536];
-    size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0 && bytes->size() <= limit)
-        bytes->append(buffer, count);
-    const bool read = std::ferror(file) == 0;
-    std::fclose(file);
-    return read;
-}
-
-} // namespace
-
-bool WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && written;
-}
-
-namespace {
-
 // A settings file of the Windows directory as it was: its bytes, or its absence.
 struct SavedFile {
     std::string Path;
@@ -61,14 +36,14 @@ SavedFile Save(const std::string& path)
 {
     SavedFile saved;
     saved.Path = path;
-    saved.Present = IsRegularFile(path) && ReadBytes(path, &saved.Bytes, static_cast<size_t>(-1));
+    saved.Present = IsRegularFile(path) && ReadFileBytes(path, &saved.Bytes, static_cast<size_t>(-1));
     return saved;
 }
 
 void Restore(const SavedFile& saved)
 {
     if (saved.Present)
-        WriteBytes(saved.Path, saved.Bytes);
+        WriteFileBytes(saved.Path, saved.Bytes);
     else
         std::remove(saved.Path.c_str());
 }
@@ -94,7 +69,7 @@ std::string ScriptFault(const std::string& transcript)
 
 // One recorded run replayed in folder; empty when it passed, else why not.
 std::string ReplayRun(const TraceRun& run, const std::string& folder, const std::string& launcher,
-                      const std::string& standin, long timeoutSeconds)
+                      const std::string& standin, long timeoutSeconds, traceview::ReplayedRun* shown)
 {
     const char separator = kBackslashIsSeparator ? '\\' : '/';
     ReplayFolders folders;
@@ -111,6 +86,7 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
         return "cannot copy the launcher and the stand-in into " + folders.Programs;
 
     const Relocation relocation = MakeRelocation(run.Request, folders);
+    shown->Moved = relocation;
     std::vector<TraceLine> expected;
     std::string script;
     int previous = run.Lines.empty() ? 0 : run.Lines.front().Number - 1;
@@ -125,13 +101,13 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     const std::string scriptPath = JoinPath(folder, "script.txt");
     const std::string tracePath = JoinPath(folder, "replayed.txt");
     const std::string transcriptPath = JoinPath(folder, "transcript.txt");
-    if (!WriteBytes(scriptPath, script)) return "cannot write " + scriptPath;
+    if (!WriteFileBytes(scriptPath, script)) return "cannot write " + scriptPath;
 
     // On Windows the settings files are the system's: they are put back as
     // they were, byte for byte, however the run ends.
     const SavedFile settingsBefore = Save(JoinPath(windows, kSettingsFileName));
     const SavedFile winIniBefore = Save(JoinPath(windows, kWinIni));
-    if (!WriteBytes(settingsBefore.Path, RebuiltSettings(run.Request, folders, relocation, tracePath))) {
+    if (!WriteFileBytes(settingsBefore.Path, RebuiltSettings(run.Request, folders, relocation, tracePath))) {
         if (!kPrivateWindowsDirectory) Restore(settingsBefore);
         return "cannot write the settings file " + settingsBefore.Path;
     }
@@ -151,8 +127,8 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     const LauncherEnd end = RunProgram(program);
 
     std::string replayed, transcript;
-    ReadBytes(tracePath, &replayed, kLargestTrace);
-    ReadBytes(transcriptPath, &transcript, kLargestTrace);
+    ReadFileBytes(tracePath, &replayed, kLargestTrace);
+    ReadFileBytes(transcriptPath, &transcript, kLargestTrace);
     // Read before the system's files are put back.
     const Divergence settingsLeft = CheckSettings(expected, settingsBefore.Path, winIniBefore.Path, ReadSetting);
     if (!kPrivateWindowsDirectory) {
@@ -164,11 +140,16 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     if (!end.Started || Interrupted()) return ending;
     const std::string fault = ScriptFault(transcript);
     if (!fault.empty()) return "not replayable: the stand-in cannot read it as a script: " + fault;
-    Divergence divergence = CompareRuns(expected, SplitLines(replayed), ending);
+    std::vector<TraceLine> replayedLines = SplitLines(replayed);
+    Divergence divergence = CompareRuns(expected, replayedLines, ending);
+    shown->Aligned = divergence.Found;
     if (!divergence.Found && !(end.Exited && end.Status == 0 && !end.TimedOut))
         divergence = {true, expected.empty() ? 0 : expected.back().Number, "the launcher to end with status 0", ending};
     if (!divergence.Found) divergence = settingsLeft;
     if (!divergence.Found) return "";
+    shown->Recorded = std::move(expected);
+    shown->Replayed = std::move(replayedLines);
+    shown->Difference = divergence;
     return "line " + std::to_string(divergence.Line) + ": expected " + divergence.Expected + " got " + divergence.Got;
 }
 
@@ -180,7 +161,7 @@ void ReplayTrace(TraceResult* result, const std::string& launcher, const std::st
     const auto started = std::chrono::steady_clock::now();
     result->Ran = true;
     std::string bytes;
-    if (!ReadBytes(result->Path, &bytes, kLargestTrace)) {
+    if (!ReadFileBytes(result->Path, &bytes, kLargestTrace)) {
         result->Message = "not replayable: it cannot be read";
         return;
     }
@@ -205,8 +186,11 @@ void ReplayTrace(TraceResult* result, const std::string& launcher, const std::st
     const long timeout = options.TimeoutSeconds > 0 ? options.TimeoutSeconds : kDefaultTimeoutSeconds;
     for (size_t index = 0; index < trace.Runs.size() && result->Message.empty(); ++index) {
         const std::string folder = several ? JoinPath(scratch, ("run-" + std::to_string(index + 1)).c_str()) : scratch;
-        const std::string failure = ReplayRun(trace.Runs[index], folder, launcher, standin, timeout);
+        traceview::ReplayedRun shown;
+        shown.Number = index + 1;
+        const std::string failure = ReplayRun(trace.Runs[index], folder, launcher, standin, timeout, &shown);
         if (!failure.empty()) result->Message = runName(index) + failure;
+        if (!options.Html.empty()) result->Runs.push_back(std::move(shown));
     }
     result->Passed = result->Message.empty();
     if (options.Keep)

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "replay.h"
+#include "replay_page.h"
 
 namespace replay {
 
@@ -17,13 +19,12 @@ struct TraceResult {
     bool Passed = false;
     std::string Message; // why it failed
     double Seconds = 0;
-    std::string KeptFolder; // with --keep
+    std::string KeptFolder;                   // with --keep
+    std::vector<traceview::ReplayedRun> Runs; // for --html
 };
 
 // Replays the trace at result->Path and fills in the result.
 void ReplayTrace(TraceResult* result, const std::string& launcher, const std::string& standin,
                  const ReplayOptions& options);
-
-bool WriteBytes(const std::string& path, const std::string& bytes);
 
 } // namespace replay
