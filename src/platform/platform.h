@@ -32,6 +32,13 @@ typedef intptr_t(OV_WINAPI* WindowProcedure)(WindowHandle window, uint32_t messa
 // Copies the value of section/key (or the default, or "" for a null
 // default) into buffer, cut to size-1 bytes, and returns the bytes copied.
 // size 0 leaves the buffer untouched. A missing file or key is not an error.
+// List mode: a null section lists the file's section names, a null key the
+// section's key names, each ended by a NUL and the list by one more NUL; the
+// return value leaves out that last NUL, and a list that does not fit is cut
+// to size-2 bytes and ended by two NULs (ovrun and ovini rely on it).
+// A file that begins with a byte-order mark (UTF-8, UTF-16 LE or BE) is read
+// as Unicode text, names and values handed over in the ANSI code page, and
+// written back in its own encoding.
 uint32_t OsGetPrivateProfileString(const char* section, const char* key, const char* defaultText, char* buffer,
                                    uint32_t size, const char* fileName);
 // Writes value under section/key; a null value deletes the key, a null key

@@ -17,6 +17,7 @@
 
 #include "platform.h"
 #include "posix_profile_cache.h"
+#include "posix_profile_location.h"
 #include "posix_test_support.h"
 
 namespace {
@@ -66,6 +67,7 @@ class ProfileCache : public testing::Test {
     void SetUp() override
     {
         DropProfileCacheForTests();
+        ForgetPlacedProfilesForTests();
         ProfileCacheStatistics = {};
     }
 

@@ -1,6 +1,7 @@
 // Path helpers of the Linux platform layer: Windows-style names on a
-// case-sensitive file system, the executable's own path and the Windows
-// directory.
+// case-sensitive file system (separators, bare names, a path's parts, and
+// the entry whose name matches ignoring case). The Windows directory is
+// posix_windows_directory.h's.
 #pragma once
 
 #include <string>

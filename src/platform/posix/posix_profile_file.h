@@ -1,31 +1,15 @@
-// Profile files on disk: where a file name leads, the lock that serialises
-// the processes editing one directory, and reading and replacing a file's
-// bytes so that a failure or a crash never leaves a half-written file.
+// Profile files on disk: the lock that serialises the processes editing one
+// directory, and reading and replacing a file's bytes so that a failure or a
+// crash never leaves a half-written file. Where a file name leads is
+// posix_profile_location.h's.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <string>
 
-// Where a profile file is or would be.
-struct ProfileLocation {
-    std::string Directory;   // the directory that holds, or will hold, the file
-    std::string Name;        // the file name the caller gave
-    std::string ExactPath;   // Directory and Name joined, before any case is matched
-    bool InWindowsDirectory; // a bare name: the directory may be created
-};
+#include "posix_profile_location.h"
 
-// Null for a null or empty name, or when no directory can be found. The
-// places of the last two names are kept: a later call gives one again at
-// once while the variables that give the Windows directory stay the same,
-// and the place returned stays valid until a call places another name.
-const ProfileLocation* LocateProfile(const char* fileName);
-// The file's path as it is on disk: an existing file whose name matches
-// ignoring case is the one used (and keeps its spelling); a new file gets
-// the caller's spelling. A symbolic link is followed, so that the rename
-// replaces the file, not the link; a link whose target is missing gives the
-// target's path, so that a write creates the target and keeps the link.
-std::string PathOnDisk(const ProfileLocation& location);
 bool DirectoryExists(const std::string& path);
 // True only when the system says that no directory is at path (nothing
 // there, or a component that is no directory). A status that cannot be had

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "posix_profile_text.h"
+#include "posix_profile_lines.h"
 
 namespace {
 

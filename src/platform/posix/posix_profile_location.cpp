@@ -8,6 +8,7 @@
 
 #include "posix_paths.h"
 #include "posix_profile_file.h"
+#include "posix_profile_location.h"
 #include "posix_windows_directory.h"
 
 namespace {
@@ -27,12 +28,11 @@ struct KeptVariable {
 
 // The names placed last: the launcher asks for its settings file and WIN.INI
 // again and again. A bare name's place depends on the variables that give
-// the Windows directory (WINDIR, or else XDG_CONFIG_HOME and HOME), so it
-// holds only while they stay as they were.
+// the Windows directory, so it holds only while they stay as they were.
 struct PlacedName {
     bool Valid = false;
     std::string FileName;
-    KeptVariable Windir, ConfigHome, Home;
+    KeptVariable Variables[kWindowsDirectoryVariableCount];
     ProfileLocation Location;
 };
 
@@ -44,10 +44,9 @@ bool StillPlaced(const PlacedName& placed, const char* fileName)
 {
     if (!placed.Valid || placed.FileName != fileName) return false;
     if (!placed.Location.InWindowsDirectory) return true;
-    const char* windir = std::getenv("WINDIR");
-    if (!placed.Windir.Same(windir)) return false;
-    if (windir != nullptr && windir[0] != '\0') return true;
-    return placed.ConfigHome.Same(std::getenv("XDG_CONFIG_HOME")) && placed.Home.Same(std::getenv("HOME"));
+    for (int i = 0; i < kWindowsDirectoryVariableCount; ++i)
+        if (!placed.Variables[i].Same(std::getenv(kWindowsDirectoryVariables[i]))) return false;
+    return true;
 }
 
 } // namespace
@@ -66,9 +65,8 @@ const ProfileLocation* LocateProfile(const char* fileName)
     // is never searched. A name with a directory part resolves normally.
     location.InWindowsDirectory = IsBareFileName(fileName);
     if (location.InWindowsDirectory) {
-        placed.Windir.Keep(std::getenv("WINDIR"));
-        placed.ConfigHome.Keep(std::getenv("XDG_CONFIG_HOME"));
-        placed.Home.Keep(std::getenv("HOME"));
+        for (int i = 0; i < kWindowsDirectoryVariableCount; ++i)
+            placed.Variables[i].Keep(std::getenv(kWindowsDirectoryVariables[i]));
     }
     location.Directory = location.InWindowsDirectory ? WindowsDirectory() : DirectoryPart(path);
     location.Name = FileNamePart(path);
@@ -135,4 +133,11 @@ std::string LockedPathOnDisk(const ProfileLocation& location, int operation, Dir
         directory = holder;
     }
     return path;
+}
+
+void ForgetPlacedProfilesForTests()
+{
+    for (PlacedName& placed : Placed)
+        placed = PlacedName();
+    NextPlaced = 0;
 }

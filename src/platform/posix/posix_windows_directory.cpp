@@ -11,7 +11,7 @@ namespace {
 
 std::string HomeDirectory()
 {
-    const char* home = std::getenv("HOME");
+    const char* home = std::getenv(kWindowsDirectoryVariables[kHomeVariable]);
     if (home != nullptr && home[0] != '\0') return home;
     const passwd* account = getpwuid(getuid());
     return account != nullptr && account->pw_dir != nullptr ? account->pw_dir : "";
@@ -38,7 +38,7 @@ std::string WindowsDirectory()
 {
     // Kept at the first call, whatever WINDIR holds then.
     const std::string& start = StartingDirectory();
-    const char* windir = std::getenv("WINDIR");
+    const char* windir = std::getenv(kWindowsDirectoryVariables[kWindirVariable]);
     if (windir != nullptr && windir[0] != '\0') {
         if (windir[0] == '/') return windir;
         // Relative: taken in the directory the program started in, never in
@@ -48,7 +48,7 @@ std::string WindowsDirectory()
     }
     // A relative XDG_CONFIG_HOME is invalid and is ignored, as the base
     // directory rules ask.
-    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* config = std::getenv(kWindowsDirectoryVariables[kConfigHomeVariable]);
     if (config != nullptr && config[0] == '/') return Under(config, "orvane");
     const std::string home = HomeDirectory();
     if (home.empty()) return "";

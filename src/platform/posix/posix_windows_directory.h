@@ -15,3 +15,10 @@ std::string WindowsDirectory();
 // before it first changes the current directory, and whenever it places the
 // Windows directory, so that it is the directory the program started in.
 const std::string& StartingDirectory();
+
+// The variables WindowsDirectory() reads: while they keep their values it
+// gives the same directory.
+enum WindowsDirectoryVariable { kWindirVariable, kConfigHomeVariable, kHomeVariable };
+constexpr int kWindowsDirectoryVariableCount = 3;
+constexpr const char* kWindowsDirectoryVariables[kWindowsDirectoryVariableCount] = {"WINDIR", "XDG_CONFIG_HOME",
+                                                                                    "HOME"};

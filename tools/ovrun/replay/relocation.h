@@ -34,7 +34,7 @@ std::string RelocateText(const std::string& text, const Relocation& relocation);
 std::string RelocateLine(const std::string& line, const Relocation& relocation);
 
 // The recorded directory without any separator at its end ('/' and
-// separator), a root down to nothing ("/" to "", "C:\\" to "C:"), so that
+// separator), a root down to nothing ("/" to "", "C:\" to "C:"), so that
 // it matches where the directory's own name ends. Unlike ovrun's
 // WithoutTrailingSeparators (arguments.h), which keeps a root whole.
 std::string BareDirectory(std::string path, char separator);

@@ -6,19 +6,12 @@
 
 namespace traceview {
 
+using replay::StartsWith;
+
 namespace {
 
-const char kHeaderStart[] = "# OVTST552 ";
-const char kDatePrefix[] = "# run of ";
-const char kHeaderEnd[] = "# end of the settings read";
 const char kTimeMark[] = "  # ";
-const char kSettingsFile[] = "Orvane.ini";
 const char kRuntimeErrorKey[] = "*E*";
-
-bool StartsWith(const std::string& text, const char* prefix)
-{
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
 
 // "# [SECTION] KEY="VALUE"": a setting the launcher read before its first command.
 bool ReadHeaderValue(const std::string& text, std::pair<std::string, std::string>* entry)
@@ -123,7 +116,7 @@ TraceEvent ReadEvent(const replay::TraceLine& line)
 // A write of the error report: "# write Orvane.ini [TEST] KEY="VALUE": done".
 void TakeReportWrite(const replay::TraceLine& line, TraceEvent* event, RunView* run)
 {
-    const std::string prefix = std::string("# write ") + kSettingsFile + " [TEST] ";
+    const std::string prefix = std::string("# write ") + kSettingsFileName + " [" + kTestSection + "] ";
     if (!StartsWith(line.Text, prefix.c_str())) return;
     const size_t equals = line.Text.find('=', prefix.size());
     if (equals == std::string::npos) return;
@@ -140,10 +133,10 @@ void ReadRun(const replay::TraceRun& trace, RunView* run)
 {
     const std::vector<replay::TraceLine>& lines = trace.Lines;
     size_t index = 0;
-    if (index < lines.size() && StartsWith(lines[index].Text, kHeaderStart))
+    if (index < lines.size() && StartsWith(lines[index].Text, kTraceHeaderStart))
         run->Launcher = lines[index++].Text.substr(2);
-    if (index < lines.size() && StartsWith(lines[index].Text, kDatePrefix))
-        run->Date = lines[index++].Text.substr(std::strlen(kDatePrefix));
+    if (index < lines.size() && StartsWith(lines[index].Text, kTraceDatePrefix))
+        run->Date = lines[index++].Text.substr(std::strlen(kTraceDatePrefix));
     std::pair<std::string, std::string> entry;
     while (index < lines.size() && ReadHeaderValue(lines[index].Text, &entry)) {
         TraceEvent read;
@@ -154,7 +147,7 @@ void ReadRun(const replay::TraceRun& trace, RunView* run)
         run->Events.push_back(std::move(read));
         run->Header.push_back(std::move(entry));
     }
-    if (index < lines.size() && lines[index].Text == kHeaderEnd) ++index;
+    if (index < lines.size() && lines[index].Text == kTraceHeaderEnd) ++index;
     bool afterError = false;
     for (; index < lines.size(); ++index) {
         if (lines[index].Text.empty()) continue;
