@@ -81,8 +81,19 @@ void CatchInterrupts();
 bool Interrupted();
 
 // A new folder, readable by its owner alone, under the system's folder for
-// temporary files; empty when none can be made.
-std::string MakeScratchFolder();
+// temporary files; empty when none can be made, with *problem naming the
+// folder tried and the variable that chose it (TMPDIR, TMP or TEMP).
+std::string MakeScratchFolder(std::string* problem);
+// The longest path, in bytes, that the launcher and its engine can be given
+// (on Windows MAX_PATH's, the ANSI functions' limit).
+extern const size_t kLongestPath;
+// Why the library file at path cannot be loaded by a program of this
+// system (a Windows DLL on Linux, a library of another processor); empty
+// when it can.
+std::string LibraryProblem(const std::string& path);
+// A path, or a text holding paths, as the system spells it (on Windows in
+// the ANSI code page), in UTF-8 for a report.
+std::string Utf8FromSystem(const std::string& text);
 bool MakeFolder(const std::string& path);
 // A copy of the program file at from, runnable at to.
 bool CopyProgram(const std::string& from, const std::string& to);

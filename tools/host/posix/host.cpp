@@ -246,15 +246,6 @@ void CatchInterrupts()
 
 bool Interrupted() { return InterruptSeen != 0; }
 
-std::string MakeScratchFolder()
-{
-    const char* temporary = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(temporary != nullptr && temporary[0] != '\0' ? temporary : "/tmp") + "/ovrun-replay-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) return "";
-    return AbsolutePath(pattern);
-}
-
 bool MakeFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0 || IsDirectory(path); }
 
 bool CopyProgram(const std::string& from, const std::string& to)

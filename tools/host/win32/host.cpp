@@ -241,20 +241,6 @@ void CatchInterrupts()
 
 bool Interrupted() { return InterruptSeen != 0; }
 
-std::string MakeScratchFolder()
-{
-    char temporary[MAX_PATH];
-    const DWORD length = GetTempPathA(sizeof temporary, temporary);
-    if (length == 0 || length >= sizeof temporary) return "";
-    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-        const std::string path = std::string(temporary) + "ovrun-replay-" + std::to_string(GetCurrentProcessId()) +
-                                 "-" + std::to_string(GetTickCount() + attempt);
-        if (CreateDirectoryA(path.c_str(), nullptr)) return path;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return "";
-    }
-    return "";
-}
-
 bool MakeFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) || IsDirectory(path); }
 
 bool CopyProgram(const std::string& from, const std::string& to) { return CopyFileA(from.c_str(), to.c_str(), FALSE); }

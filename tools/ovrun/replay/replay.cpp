@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "common/editor_protocol.h"
 #include "console_text.h"
@@ -32,6 +33,7 @@ bool CollectTraces(const std::vector<std::string>& names, std::vector<TraceResul
     for (const std::string& name : names) {
         if (IsRegularFile(name)) {
             traces->emplace_back(name);
+            traces->back().Name = Utf8FromSystem(name);
             continue;
         }
         if (!IsDirectory(name)) {
@@ -50,6 +52,7 @@ bool CollectTraces(const std::vector<std::string>& names, std::vector<TraceResul
         for (const std::string& file : files) {
             const std::string path = JoinPath(name, file.c_str());
             traces->emplace_back(path);
+            traces->back().Name = Utf8FromSystem(path);
         }
     }
     return true;
@@ -69,57 +72,10 @@ std::string FindStandin()
     return "";
 }
 
-std::string XmlText(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += static_cast<unsigned char>(c) < 32 ? '?' : c;
-        }
-    }
-    return out;
-}
-
-std::string JunitXml(const std::vector<TraceResult>& results, double seconds)
-{
-    size_t failures = 0;
-    for (const TraceResult& result : results)
-        failures += result.Passed ? 0 : 1;
-    char time[32];
-    std::snprintf(time, sizeof time, "%.3f", seconds);
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites tests=\"" +
-                      std::to_string(results.size()) + "\" failures=\"" + std::to_string(failures) + "\" time=\"" +
-                      time + "\">\n  <testsuite name=\"ovrun replay\" tests=\"" + std::to_string(results.size()) +
-                      "\" failures=\"" + std::to_string(failures) + "\" time=\"" + time + "\">\n";
-    for (const TraceResult& result : results) {
-        std::snprintf(time, sizeof time, "%.3f", result.Seconds);
-        xml += "    <testcase classname=\"replay\" name=\"" + XmlText(result.Name) + "\" time=\"" + time + "\"";
-        if (result.Passed) {
-            xml += "/>\n";
-        } else {
-            const std::string message = XmlText(result.Ran ? result.Message : "not run: interrupted");
-            xml += ">\n      <failure message=\"" + message + "\">" + message + "</failure>\n    </testcase>\n";
-        }
-    }
-    return xml + "  </testsuite>\n</testsuites>\n";
-}
-
+// message may hold paths as the system spells them.
 int Refuse(int status, const std::string& message)
 {
-    WriteText(stderr, "ovrun replay: " + message + "\n");
+    WriteText(stderr, ReadableText("ovrun replay: " + Utf8FromSystem(message)) + "\n");
     return status;
 }
 
@@ -130,6 +86,9 @@ int RunReplays(const ReplayOptions& options)
     std::vector<TraceResult> results;
     std::string error;
     if (!CollectTraces(options.Traces, &results, &error)) return Refuse(kWrongUsage, error);
+    // Found now, not once every replay has run.
+    if (!options.Junit.empty() && !CanAppendTo(options.Junit))
+        return Refuse(kWrongUsage, "the JUnit file " + options.Junit + " cannot be written");
 
     const std::string launcher =
         options.Launcher.empty() ? JoinPath(OwnDirectory(), kLauncherFileName) : AbsolutePath(options.Launcher);
@@ -143,31 +102,33 @@ int RunReplays(const ReplayOptions& options)
                                         "with --standin"
                                       : "no stand-in engine at '" + options.Standin + "'");
 
+    const std::string cannotLoad = LibraryProblem(standin);
+    if (!cannotLoad.empty())
+        return Refuse(kCannotRun, "the stand-in engine " + standin + " cannot be loaded: " + cannotLoad);
+    std::string problem;
+    const std::string scratch = MakeScratchFolder(&problem);
+    if (scratch.empty()) return Refuse(kCannotRun, problem);
+    RemoveFolder(scratch);
+
     CatchInterrupts();
     const auto started = std::chrono::steady_clock::now();
     // Where the settings files are the system's, one replay at a time.
     const unsigned jobs = kPrivateWindowsDirectory ? options.Jobs : 1;
     RunSideBySide(results.size(), jobs, [&](size_t index) {
-        if (!Interrupted()) ReplayTrace(&results[index], launcher, standin, options);
+        if (!Interrupted() && !CannotRunSeen()) ReplayTrace(&results[index], launcher, standin, options);
     });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-    size_t passed = 0, notRun = 0;
-    std::string report;
+    // No report of traces when the replays could not run: none of them is at fault.
     for (const TraceResult& result : results) {
-        if (!result.Ran) {
-            ++notRun;
-            continue;
-        }
-        passed += result.Passed ? 1 : 0;
-        report += result.Passed ? "PASS " + result.Name + "\n" : "FAIL " + result.Name + ": " + result.Message + "\n";
-        if (!result.KeptFolder.empty()) report += "  kept in " + result.KeptFolder + "\n";
+        if (!result.CannotRun.empty()) return Refuse(kCannotRun, "the replays cannot run: " + result.CannotRun);
     }
-    report += std::to_string(passed) + " passed, " + std::to_string(results.size() - passed - notRun) + " failed";
-    if (notRun > 0) report += ", " + std::to_string(notRun) + " not run (interrupted)";
-    WriteText(stdout, report + "\n");
+    const char* actions = std::getenv("GITHUB_ACTIONS");
+    WriteText(stdout, ConsoleReport(results, actions != nullptr && std::string(actions) == "true"));
     if (!options.Junit.empty() && !WriteBytes(options.Junit, JunitXml(results, seconds)))
         return Refuse(kSomeFailed, "cannot write the JUnit file " + options.Junit);
+    size_t passed = 0;
+    for (const TraceResult& result : results)
+        passed += result.Passed ? 1 : 0;
     return passed == results.size() ? kAllPassed : kSomeFailed;
 }
 

@@ -6,23 +6,18 @@
 #include <string>
 
 #include "replay.h"
+#include "replay_report.h"
 
 namespace replay {
 
-struct TraceResult {
-    explicit TraceResult(const std::string& path) : Name(path), Path(path) {}
-    std::string Name;
-    std::string Path;
-    bool Ran = false; // false: interrupted before it began
-    bool Passed = false;
-    std::string Message; // why it failed
-    double Seconds = 0;
-    std::string KeptFolder; // with --keep
-};
-
-// Replays the trace at result->Path and fills in the result.
+// Replays the trace at result->Path and fills in the result. A replay that
+// finds the replays cannot run here (the launcher cannot be started, the
+// scratch folder cannot be made) says so in result->CannotRun, and from
+// then on CannotRunSeen() is true, so that no other replay begins.
 void ReplayTrace(TraceResult* result, const std::string& launcher, const std::string& standin,
                  const ReplayOptions& options);
+
+bool CannotRunSeen();
 
 bool WriteBytes(const std::string& path, const std::string& bytes);
 
