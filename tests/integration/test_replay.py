@@ -189,6 +189,21 @@ class ReplayTest(harness.TargetTestCase):
         self.assertIn(f"\n::error file={shown.replace(':', '%3A')},line={line},title=ovrun replay::{shown}:{line}: "
                       f"{message}\n".encode(), annotated.stdout)
 
+    def test_folders_outside_the_code_page_and_past_max_path_are_found(self):
+        """Under Wine, names that Windows-1252 cannot hold and a path past
+        MAX_PATH (260) reach ovrun through the wide functions; its report is
+        UTF-8."""
+        outside = self.target.scratch / "следы"
+        deep = self.target.scratch / ("L" * 150) / ("M" * 150)
+        for folder in (outside, deep):
+            folder.mkdir(parents=True)
+            (folder / "console.txt").write_bytes((SESSIONS / "console.txt").read_bytes())
+        result = self.replay(self.path(outside), self.path(deep))
+        self.assertEqual(result.status, 0, result)
+        self.assertEqual(result.stdout.decode("utf-8").splitlines(), [
+            f"PASS {self.target.join_text(self.path(outside), 'console.txt')}",
+            f"PASS {self.target.join_text(self.path(deep), 'console.txt')}", "2 passed, 0 failed"])
+
     def test_runs_after_the_first_are_told_at_their_lines_in_the_file(self):
         """A divergence and a script fault in the second run of a trace."""
         recorded = (SESSIONS / "window-error.txt").read_bytes()

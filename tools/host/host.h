@@ -2,6 +2,12 @@
 // through the platform layer like the launcher's: paths, starting a program
 // and waiting for it, binary output, and for replays folders and interrupts.
 // One folder per target, posix/ and win32/, chosen once by CMake.
+//
+// Every path and text here is UTF-8 (on Linux, the bytes the system gives):
+// on Windows the wide functions are called, so that a name outside the code
+// page, or a path longer than MAX_PATH, is found. The launcher reads its
+// settings and its command line in the ANSI code page: what goes to it is
+// converted at that edge, and refused where the code page cannot hold it.
 #pragma once
 
 #include <cstddef>
@@ -55,6 +61,16 @@ struct ProgramRun {
     bool InterruptsReachProgram = true;
 };
 
+// The program's arguments in UTF-8 (on Windows from the wide command line).
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+// The launcher's spelling of a UTF-8 text (on Windows in the ANSI code
+// page); false when the code page has no character for one of it.
+bool LauncherTextFromUtf8(const std::string& utf8, std::string* text);
+// A text of the launcher's (a path it was given, a setting) in UTF-8.
+std::string Utf8FromLauncherText(const std::string& text);
+// fopen with a UTF-8 path.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
 // Starts the program and waits until it ends, or for TimeoutSeconds: then it
 // ends it (on Windows with every process it started) and reports TimedOut.
 LauncherEnd RunProgram(const ProgramRun& run);
@@ -91,9 +107,7 @@ extern const size_t kLongestPath;
 // system (a Windows DLL on Linux, a library of another processor); empty
 // when it can.
 std::string LibraryProblem(const std::string& path);
-// A path, or a text holding paths, as the system spells it (on Windows in
-// the ANSI code page), in UTF-8 for a report.
-std::string Utf8FromSystem(const std::string& text);
+
 bool MakeFolder(const std::string& path);
 // A copy of the program file at from, runnable at to.
 bool CopyProgram(const std::string& from, const std::string& to);

@@ -30,12 +30,12 @@ std::string OwnDirectory()
     char path[4096];
     const uint32_t length = OsGetModuleFileName(OsGetModuleHandle(nullptr), path, sizeof path);
     if (length == 0 || length + 1 >= sizeof path) return "";
-    return DirectoryOf(std::string(path, length));
+    return DirectoryOf(Utf8FromLauncherText(std::string(path, length)));
 }
 
 std::string WindowsDirectoryName()
 {
     char directory[4096];
     const uint32_t length = OsGetWindowsDirectory(directory, sizeof directory);
-    return length == 0 || length >= sizeof directory ? "" : std::string(directory, length);
+    return length == 0 || length >= sizeof directory ? "" : Utf8FromLauncherText(std::string(directory, length));
 }

@@ -221,6 +221,19 @@ LauncherEnd RunProgram(const ProgramRun& run)
 
 void UseBinaryOutput(std::FILE*) {}
 
+// Linux passes bytes through: the launcher's world and ovrun's are one.
+std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+bool LauncherTextFromUtf8(const std::string& utf8, std::string* text)
+{
+    *text = utf8;
+    return true;
+}
+
+std::string Utf8FromLauncherText(const std::string& text) { return text; }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 // --- For replays -----------------------------------------------------------
 
 const bool kPrivateWindowsDirectory = true;

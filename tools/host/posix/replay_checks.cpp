@@ -35,5 +35,3 @@ std::string LibraryProblem(const std::string& path)
     dlclose(library);
     return "";
 }
-
-std::string Utf8FromSystem(const std::string& text) { return text; }

@@ -1,27 +1,19 @@
-// Windows: the scratch folder under TMP or TEMP, whether a library can be
-// mapped, and the ANSI code page's texts in UTF-8.
+// Windows: the scratch folder under TMP or TEMP, and whether a library can
+// be mapped.
 #include "host.h"
 
 #include <string>
-#include <vector>
 #include <windows.h>
 
-namespace {
+#include "wide_text.h"
 
-std::string Utf8FromWide(const wchar_t* wide, int count)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, count, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return "";
-    std::string utf8(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, count, &utf8[0], size, nullptr, nullptr);
-    return utf8;
-}
+namespace {
 
 // The variable GetTempPath took the folder from, as it looks: TMP, then TEMP.
 const char* TemporaryVariable()
 {
-    for (const char* name : {"TMP", "TEMP"})
-        if (GetEnvironmentVariableA(name, nullptr, 0) > 0) return name;
+    for (const wchar_t* name : {L"TMP", L"TEMP"})
+        if (GetEnvironmentVariableW(name, nullptr, 0) > 0) return name[1] == L'M' ? "TMP" : "TEMP";
     return "TMP and TEMP are not set";
 }
 
@@ -29,27 +21,23 @@ const char* TemporaryVariable()
 
 std::string MakeScratchFolder(std::string* problem)
 {
-    // The wide form names the folder right, also where the ANSI one has a
-    // '?' for a character outside the code page.
     wchar_t wide[MAX_PATH + 1];
-    const DWORD wideLength = GetTempPathW(MAX_PATH + 1, wide);
-    const std::string named = wideLength > 0 && wideLength <= MAX_PATH ? Utf8FromWide(wide, int(wideLength)) : "";
-    const std::string where = "in " + (named.empty() ? std::string("the folder for temporary files") : named) + " (" +
-                              TemporaryVariable() + ")";
-    char temporary[MAX_PATH];
-    const DWORD length = GetTempPathA(sizeof temporary, temporary);
-    BOOL lossy = FALSE;
-    if (wideLength > 0) WideCharToMultiByte(CP_ACP, 0, wide, int(wideLength), nullptr, 0, nullptr, &lossy);
-    if (length == 0 || length >= sizeof temporary || lossy) {
+    const DWORD length = GetTempPathW(MAX_PATH + 1, wide);
+    const std::string temporary = length > 0 && length <= MAX_PATH ? Utf8FromWide(wide, length) : "";
+    const std::string where = "in " + (temporary.empty() ? std::string("the folder for temporary files") : temporary) +
+                              " (" + TemporaryVariable() + ")";
+    // The launcher is given the folder's paths in its code page.
+    std::string launcherText;
+    if (temporary.empty() || !LauncherTextFromUtf8(temporary, &launcherText)) {
         *problem = "no scratch folder can be made " + where +
-                   (lossy ? ": its name holds characters outside the code page the launcher works in"
-                          : ": the name is too long");
+                   (temporary.empty() ? ": no such folder is named"
+                                      : ": its name holds characters outside the code page the launcher works in");
         return "";
     }
     for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-        const std::string path = std::string(temporary) + "ovrun-replay-" + std::to_string(GetCurrentProcessId()) +
-                                 "-" + std::to_string(GetTickCount() + attempt);
-        if (CreateDirectoryA(path.c_str(), nullptr)) return path;
+        const std::string path = temporary + "ovrun-replay-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(GetTickCount() + attempt);
+        if (CreateDirectoryW(WidePath(path).c_str(), nullptr)) return path;
         if (GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
     *problem = "no scratch folder can be made " + where + ": error " + std::to_string(GetLastError());
@@ -61,7 +49,7 @@ const size_t kLongestPath = MAX_PATH - 1;
 std::string LibraryProblem(const std::string& path)
 {
     // Mapped, not started: nothing of the library runs in ovrun.
-    const HMODULE library = LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    const HMODULE library = LoadLibraryExW(WidePath(path).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     if (library == nullptr) {
         const DWORD error = GetLastError();
         return error == ERROR_BAD_EXE_FORMAT ? "not a library for this Windows (error 193)"
@@ -69,14 +57,4 @@ std::string LibraryProblem(const std::string& path)
     }
     FreeLibrary(library);
     return "";
-}
-
-std::string Utf8FromSystem(const std::string& text)
-{
-    if (text.empty()) return text;
-    const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    if (count <= 0) return text;
-    std::vector<wchar_t> wide(static_cast<size_t>(count));
-    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), wide.data(), count);
-    return Utf8FromWide(wide.data(), count);
 }

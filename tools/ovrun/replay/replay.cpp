@@ -33,7 +33,6 @@ bool CollectTraces(const std::vector<std::string>& names, std::vector<TraceResul
     for (const std::string& name : names) {
         if (IsRegularFile(name)) {
             traces->emplace_back(name);
-            traces->back().Name = Utf8FromSystem(name);
             continue;
         }
         if (!IsDirectory(name)) {
@@ -52,7 +51,6 @@ bool CollectTraces(const std::vector<std::string>& names, std::vector<TraceResul
         for (const std::string& file : files) {
             const std::string path = JoinPath(name, file.c_str());
             traces->emplace_back(path);
-            traces->back().Name = Utf8FromSystem(path);
         }
     }
     return true;
@@ -72,10 +70,9 @@ std::string FindStandin()
     return "";
 }
 
-// message may hold paths as the system spells them.
 int Refuse(int status, const std::string& message)
 {
-    WriteText(stderr, ReadableText("ovrun replay: " + Utf8FromSystem(message)) + "\n");
+    WriteText(stderr, ReadableText("ovrun replay: " + message) + "\n");
     return status;
 }
 

@@ -28,7 +28,7 @@ constexpr size_t kSpareCalls = 64;
 
 bool ReadBytes(const std::string& path, std::string* bytes, size_t limit)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = OpenFile(path, "rb");
     if (file == nullptr) return false;
     bytes->clear();
     char buffer[65536];
@@ -44,7 +44,7 @@ bool ReadBytes(const std::string& path, std::string* bytes, size_t limit)
 
 bool WriteBytes(const std::string& path, const std::string& bytes)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = OpenFile(path, "wb");
     if (file == nullptr) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written;
@@ -162,15 +162,22 @@ RunOutcome ReplayRun(const TraceRun& run, const std::string& folder, const std::
                      const std::string& standin, long timeoutSeconds)
 {
     const char separator = kBackslashIsSeparator ? '\\' : '/';
-    const ReplayFolders folders = LayOutFolders(folder, run.Request, separator, kLongestPath - kRoomForAFile);
+    // The launcher is given the folders in its spelling (on Windows its code
+    // page); ovrun's own calls take them in UTF-8.
+    std::string launcherFolder;
+    if (!LauncherTextFromUtf8(folder, &launcherFolder))
+        return CannotRun("the scratch folder " + folder + " holds characters outside the launcher's code page");
+    const ReplayFolders folders = LayOutFolders(launcherFolder, run.Request, separator, kLongestPath - kRoomForAFile);
+    const ReplayFolders own = {Utf8FromLauncherText(folders.Programs), Utf8FromLauncherText(folders.Test),
+                               Utf8FromLauncherText(folders.Exe), separator};
     const std::string windows = kPrivateWindowsDirectory ? JoinPath(folder, "windows") : WindowsDirectoryName();
-    const std::string programPath = JoinPath(folders.Programs, kLauncherFileName);
+    const std::string programPath = JoinPath(own.Programs, kLauncherFileName);
     if (!MakeFolder(folder)) return CannotRun("cannot make the scratch folder " + folder);
-    for (const std::string& made : {folders.Programs, folders.Test, folders.Exe})
+    for (const std::string& made : {own.Programs, own.Test, own.Exe})
         if (!MakeFolders(folder, made, separator)) return CannotRun("cannot make the scratch folder " + made);
     if (kPrivateWindowsDirectory && !MakeFolder(windows)) return CannotRun("cannot make the scratch folder " + windows);
-    if (!CopyProgram(launcher, programPath) || !CopyProgram(standin, JoinPath(folders.Programs, kEngineLibraryName)))
-        return CannotRun("cannot copy the launcher and the stand-in into " + folders.Programs);
+    if (!CopyProgram(launcher, programPath) || !CopyProgram(standin, JoinPath(own.Programs, kEngineLibraryName)))
+        return CannotRun("cannot copy the launcher and the stand-in into " + own.Programs);
 
     const Relocation relocation = MakeRelocation(run.Request, folders);
     int tooLongAt = 0;
@@ -184,6 +191,7 @@ RunOutcome ReplayRun(const TraceRun& run, const std::string& folder, const std::
     }
     const std::string scriptPath = JoinPath(folder, "script.txt");
     const std::string tracePath = JoinPath(folder, "replayed.txt");
+    const std::string launcherTracePath = JoinPath(launcherFolder, "replayed.txt");
     const std::string transcriptPath = JoinPath(folder, "transcript.txt");
     if (!WriteBytes(scriptPath, script)) return CannotRun("cannot write " + scriptPath);
 
@@ -191,7 +199,7 @@ RunOutcome ReplayRun(const TraceRun& run, const std::string& folder, const std::
     // they were, byte for byte, however the run ends.
     const SavedFile settingsBefore = Save(JoinPath(windows, kSettingsFileName));
     const SavedFile winIniBefore = Save(JoinPath(windows, kWinIni));
-    if (!WriteBytes(settingsBefore.Path, RebuiltSettings(run.Request, folders, relocation, tracePath))) {
+    if (!WriteBytes(settingsBefore.Path, RebuiltSettings(run.Request, folders, relocation, launcherTracePath))) {
         if (!kPrivateWindowsDirectory) Restore(settingsBefore);
         return CannotRun("cannot write the settings file " + settingsBefore.Path);
     }
@@ -298,7 +306,7 @@ void ReplayTrace(TraceResult* result, const std::string& launcher, const std::st
     }
     result->Passed = result->Message.empty() && result->CannotRun.empty();
     if (options.Keep)
-        result->KeptFolder = Utf8FromSystem(scratch);
+        result->KeptFolder = scratch;
     else
         RemoveFolder(scratch);
     result->Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
