@@ -26,6 +26,8 @@ extern const bool kBackslashIsSeparator;
 // must exist: symbolic links are resolved).
 std::string AbsolutePath(const std::string& path);
 std::string CurrentDirectoryPath();
+// The path of the running program; empty when it cannot be had.
+std::string OwnProgramPath();
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // True when path can be appended to, or created; nothing is left behind.

@@ -27,10 +27,8 @@ std::string JoinPath(const std::string& directory, const char* name)
 
 std::string OwnDirectory()
 {
-    char path[4096];
-    const uint32_t length = OsGetModuleFileName(OsGetModuleHandle(nullptr), path, sizeof path);
-    if (length == 0 || length + 1 >= sizeof path) return "";
-    return DirectoryOf(Utf8FromLauncherText(std::string(path, length)));
+    const std::string path = OwnProgramPath();
+    return path.empty() ? "" : DirectoryOf(path);
 }
 
 std::string WindowsDirectoryName()

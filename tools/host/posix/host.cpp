@@ -39,6 +39,13 @@ std::string AbsolutePath(const std::string& path)
 
 std::string CurrentDirectoryPath() { return AbsolutePath("."); }
 
+std::string OwnProgramPath()
+{
+    char path[PATH_MAX];
+    const uint32_t length = OsGetModuleFileName(OsGetModuleHandle(nullptr), path, sizeof path);
+    return length == 0 || length + 1 >= sizeof path ? "" : std::string(path, length);
+}
+
 bool IsDirectory(const std::string& path)
 {
     struct stat status;
@@ -94,6 +101,11 @@ double SecondsNow()
 }
 
 volatile sig_atomic_t InterruptSeen = 0; // set by CatchInterrupts' handler
+
+// No program starts while a thread has a program file open for writing: the
+// new process would hold that descriptor until its exec, and a replay
+// starting the copy just written would fail with ETXTBSY ("Text file busy").
+std::mutex ProgramFiles;
 
 // Waits for the child to end and fills end. With a limit, or watching for
 // interrupts, it polls, and kills the child with SIGKILL when the limit has
@@ -203,7 +215,9 @@ LauncherEnd RunProgram(const ProgramRun& run)
     std::string argument0 = run.Path;
     char* argv[] = {&argument0[0], nullptr};
     pid_t child = 0;
+    std::unique_lock<std::mutex> programFiles(ProgramFiles);
     const int error = posix_spawn(&child, run.Path.c_str(), &actions, &attributes, argv, environment.data());
+    programFiles.unlock();
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0) {
@@ -263,6 +277,7 @@ bool MakeFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0
 
 bool CopyProgram(const std::string& from, const std::string& to)
 {
+    std::lock_guard<std::mutex> programFiles(ProgramFiles);
     const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0) return false;
     const int target = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);

@@ -43,6 +43,19 @@ std::string CurrentDirectoryPath()
     return Utf8FromWide(buffer.data(), length);
 }
 
+std::string OwnProgramPath()
+{
+    // A path past MAX_PATH is cut to fit: the buffer grows until it is not.
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return "";
+        if (length < buffer.size()) return Utf8FromWide(buffer.data(), length);
+        if (buffer.size() >= 32768) return "";
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 bool IsDirectory(const std::string& path)
 {
     const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
