@@ -380,6 +380,19 @@ class OvrunTest(sessions.SessionTestCase):
                 self.assert_refused(result, session, message)
                 self.assertIsNone(self.target.read_settings())
 
+    def test_a_folder_outside_the_launchers_code_page_is_named_and_refused(self):
+        """Under Wine the launcher reads its settings in Windows-1252, where
+        "следы" has no characters: ovrun says so, rather than that the folder
+        is not there. Natively the launcher takes the bytes as they are."""
+        project = self.target.scratch / "следы"
+        project.mkdir()
+        result, session = self.ovrun(["window", self.target.path_text(project)], FAILING_WINDOW)
+        if self.target.name == "native":
+            self.assert_status(result, 1)
+            return
+        self.assert_refused(result, session, "the test directory '{}' holds characters outside the code page the "
+                            "launcher reads its settings in".format(self.target.path_text(project)).encode())
+
     def test_windir_set_but_empty_or_missing_is_refused(self):
         if self.target.name == "windows":
             self.skipTest("WINDIR names the Windows directory on Linux only")

@@ -2,6 +2,12 @@
 // through the platform layer like the launcher's: paths, starting a program
 // and waiting for it, binary output, and for replays folders and interrupts.
 // One folder per target, posix/ and win32/, chosen once by CMake.
+//
+// Every path and text here is UTF-8 (on Linux, the bytes the system gives):
+// on Windows the wide functions are called, so that a name outside the code
+// page, or a path longer than MAX_PATH, is found. The launcher reads its
+// settings and its command line in the ANSI code page: what goes to it is
+// converted at that edge, and refused where the code page cannot hold it.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +26,8 @@ extern const bool kBackslashIsSeparator;
 // must exist: symbolic links are resolved).
 std::string AbsolutePath(const std::string& path);
 std::string CurrentDirectoryPath();
+// The path of the running program; empty when it cannot be had.
+std::string OwnProgramPath();
 bool IsDirectory(const std::string& path);
 bool IsRegularFile(const std::string& path);
 // True when path can be appended to, or created; nothing is left behind.
@@ -55,6 +63,16 @@ struct ProgramRun {
     bool InterruptsReachProgram = true;
 };
 
+// The program's arguments in UTF-8 (on Windows from the wide command line).
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
+// The launcher's spelling of a UTF-8 text (on Windows in the ANSI code
+// page); false when the code page has no character for one of it.
+bool LauncherTextFromUtf8(const std::string& utf8, std::string* text);
+// A text of the launcher's (a path it was given, a setting) in UTF-8.
+std::string Utf8FromLauncherText(const std::string& text);
+// fopen with a UTF-8 path.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
 // Starts the program and waits until it ends, or for TimeoutSeconds: then it
 // ends it (on Windows with every process it started) and reports TimedOut.
 LauncherEnd RunProgram(const ProgramRun& run);
@@ -81,8 +99,17 @@ void CatchInterrupts();
 bool Interrupted();
 
 // A new folder, readable by its owner alone, under the system's folder for
-// temporary files; empty when none can be made.
-std::string MakeScratchFolder();
+// temporary files; empty when none can be made, with *problem naming the
+// folder tried and the variable that chose it (TMPDIR, TMP or TEMP).
+std::string MakeScratchFolder(std::string* problem);
+// The longest path, in bytes, that the launcher and its engine can be given
+// (on Windows MAX_PATH's, the ANSI functions' limit).
+extern const size_t kLongestPath;
+// Why the library file at path cannot be loaded by a program of this
+// system (a Windows DLL on Linux, a library of another processor); empty
+// when it can.
+std::string LibraryProblem(const std::string& path);
+
 bool MakeFolder(const std::string& path);
 // A copy of the program file at from, runnable at to.
 bool CopyProgram(const std::string& from, const std::string& to);

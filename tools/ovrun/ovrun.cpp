@@ -147,6 +147,17 @@ std::string WhatWentWrong(const LauncherEnd& end, bool leftRequest, long timeout
     return "";
 }
 
+// The launcher's spelling of a path it is given; false, after saying why,
+// where its code page cannot hold the path (on Windows).
+bool ForLauncher(const std::string& path, const char* what, std::string* text)
+{
+    if (LauncherTextFromUtf8(path, text)) return true;
+    Fail(kBadInput, std::string(what) + " '" + path +
+                        "' holds characters outside the code page the launcher reads its settings in: it cannot "
+                        "reach it");
+    return false;
+}
+
 // The earlier run's report goes first, so that nothing of it can be read as
 // this run's; then the request, in the editor's order. On a failed write the
 // request is disarmed again, so that no later start takes it up.
@@ -210,10 +221,16 @@ int Run(const RunOptions& options)
         return Fail(kBadInput, "cannot create or append to the trace file " + traceFile);
 
     const std::string commandLine = LauncherCommandLine(launcher);
-    if (!WriteRequest(commandLine, executableDirectory, testDirectory, options))
+    std::string launcherCommandLine, launcherExecutableDirectory, launcherTestDirectory, launcherTraceFile;
+    if (!ForLauncher(commandLine, "the launcher's path", &launcherCommandLine) ||
+        !ForLauncher(executableDirectory, "the executable directory", &launcherExecutableDirectory) ||
+        !ForLauncher(testDirectory, "the test directory", &launcherTestDirectory) ||
+        !ForLauncher(traceFile, "the trace file", &launcherTraceFile))
+        return kBadInput;
+    if (!WriteRequest(launcherCommandLine, launcherExecutableDirectory, launcherTestDirectory, options))
         return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
     const TraceSetting traceBefore = ReadTraceSetting();
-    if (!traceFile.empty() && OsWritePrivateProfileString(kTraceSettingSection, kTraceSettingKey, traceFile.c_str(),
+    if (!traceFile.empty() && OsWritePrivateProfileString(kTraceSettingSection, kTraceSettingKey, launcherTraceFile.c_str(),
                                                           kSettingsFileName) == 0) {
         WriteSetting(kRequestKeys[kCommand], nullptr);
         return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
@@ -255,10 +272,19 @@ int main(int argc, char** argv)
 {
     UseBinaryOutput(stdout);
     UseBinaryOutput(stderr);
-    if (argc >= 2 && std::string(argv[1]) == "replay") {
+    // ovrun works in UTF-8; on Windows argv would hold '?' for a character
+    // outside the code page.
+    const std::vector<std::string> arguments = Utf8Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments)
+        pointers.push_back(argument.c_str());
+    pointers.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    const char* const* utf8 = pointers.data();
+    if (argc >= 2 && std::string(utf8[1]) == "replay") {
         replay::ReplayOptions options;
         std::string error;
-        if (!replay::ParseReplayArguments(argc - 2, argv + 2, &options, &error)) {
+        if (!replay::ParseReplayArguments(argc - 2, utf8 + 2, &options, &error)) {
             Fail(kBadInput, error);
             WriteText(stderr, replay::ReplayUsageText());
             return replay::kWrongUsage;
@@ -272,7 +298,7 @@ int main(int argc, char** argv)
     if (argc >= 2 && std::string(argv[1]) == "trace") return traceview::RunTraceCommand(argc - 2, argv + 2);
     RunOptions options;
     std::string error;
-    if (!ParseArguments(argc, argv, &options, &error)) {
+    if (!ParseArguments(argc, utf8, &options, &error)) {
         Fail(kBadInput, error);
         WriteText(stderr, UsageText());
         return kBadInput;

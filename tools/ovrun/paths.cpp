@@ -27,15 +27,13 @@ std::string JoinPath(const std::string& directory, const char* name)
 
 std::string OwnDirectory()
 {
-    char path[4096];
-    const uint32_t length = OsGetModuleFileName(OsGetModuleHandle(nullptr), path, sizeof path);
-    if (length == 0 || length + 1 >= sizeof path) return "";
-    return DirectoryOf(std::string(path, length));
+    const std::string path = OwnProgramPath();
+    return path.empty() ? "" : DirectoryOf(path);
 }
 
 std::string WindowsDirectoryName()
 {
     char directory[4096];
     const uint32_t length = OsGetWindowsDirectory(directory, sizeof directory);
-    return length == 0 || length >= sizeof directory ? "" : std::string(directory, length);
+    return length == 0 || length >= sizeof directory ? "" : Utf8FromLauncherText(std::string(directory, length));
 }

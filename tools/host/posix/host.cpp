@@ -39,6 +39,13 @@ std::string AbsolutePath(const std::string& path)
 
 std::string CurrentDirectoryPath() { return AbsolutePath("."); }
 
+std::string OwnProgramPath()
+{
+    char path[PATH_MAX];
+    const uint32_t length = OsGetModuleFileName(OsGetModuleHandle(nullptr), path, sizeof path);
+    return length == 0 || length + 1 >= sizeof path ? "" : std::string(path, length);
+}
+
 bool IsDirectory(const std::string& path)
 {
     struct stat status;
@@ -94,6 +101,11 @@ double SecondsNow()
 }
 
 volatile sig_atomic_t InterruptSeen = 0; // set by CatchInterrupts' handler
+
+// No program starts while a thread has a program file open for writing: the
+// new process would hold that descriptor until its exec, and a replay
+// starting the copy just written would fail with ETXTBSY ("Text file busy").
+std::mutex ProgramFiles;
 
 // Waits for the child to end and fills end. With a limit, or watching for
 // interrupts, it polls, and kills the child with SIGKILL when the limit has
@@ -203,7 +215,9 @@ LauncherEnd RunProgram(const ProgramRun& run)
     std::string argument0 = run.Path;
     char* argv[] = {&argument0[0], nullptr};
     pid_t child = 0;
+    std::unique_lock<std::mutex> programFiles(ProgramFiles);
     const int error = posix_spawn(&child, run.Path.c_str(), &actions, &attributes, argv, environment.data());
+    programFiles.unlock();
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0) {
@@ -220,6 +234,19 @@ LauncherEnd RunProgram(const ProgramRun& run)
 }
 
 void UseBinaryOutput(std::FILE*) {}
+
+// Linux passes bytes through: the launcher's world and ovrun's are one.
+std::vector<std::string> Utf8Arguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
+bool LauncherTextFromUtf8(const std::string& utf8, std::string* text)
+{
+    *text = utf8;
+    return true;
+}
+
+std::string Utf8FromLauncherText(const std::string& text) { return text; }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
 
 // --- For replays -----------------------------------------------------------
 
@@ -246,19 +273,11 @@ void CatchInterrupts()
 
 bool Interrupted() { return InterruptSeen != 0; }
 
-std::string MakeScratchFolder()
-{
-    const char* temporary = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(temporary != nullptr && temporary[0] != '\0' ? temporary : "/tmp") + "/ovrun-replay-XXXXXX";
-    if (mkdtemp(&pattern[0]) == nullptr) return "";
-    return AbsolutePath(pattern);
-}
-
 bool MakeFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0 || IsDirectory(path); }
 
 bool CopyProgram(const std::string& from, const std::string& to)
 {
+    std::lock_guard<std::mutex> programFiles(ProgramFiles);
     const int source = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (source < 0) return false;
     const int target = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);

@@ -1,6 +1,7 @@
-// Windows: full path names and attributes, CreateProcessA, a job object and
+// Windows: full path names and attributes, CreateProcessW, a job object and
 // WaitForMultipleObjects, binary standard streams, and for replays folders,
-// the console's Ctrl+C and the system's settings functions.
+// the console's Ctrl+C and the system's settings functions. Paths are UTF-8,
+// through the wide functions (wide_text.h).
 #include "host.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <windows.h>
 
 #include "read_setting.h"
+#include "wide_text.h"
 
 const char kLauncherFileName[] = "OVTST552.EXE";
 const bool kBackslashIsSeparator = true;
@@ -22,46 +24,61 @@ constexpr DWORD kEndingMilliseconds = 10000;
 
 std::string AbsolutePath(const std::string& path)
 {
-    const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    const std::wstring wide = WideFromUtf8(path);
+    const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return "";
-    std::vector<char> buffer(needed);
-    const DWORD length = GetFullPathNameA(path.c_str(), needed, buffer.data(), nullptr);
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = GetFullPathNameW(wide.c_str(), needed, buffer.data(), nullptr);
     if (length == 0 || length >= needed) return "";
-    return std::string(buffer.data(), length);
+    return Utf8FromWide(buffer.data(), length);
 }
 
 std::string CurrentDirectoryPath()
 {
-    const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+    const DWORD needed = GetCurrentDirectoryW(0, nullptr);
     if (needed == 0) return "";
-    std::vector<char> buffer(needed);
-    const DWORD length = GetCurrentDirectoryA(needed, buffer.data());
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = GetCurrentDirectoryW(needed, buffer.data());
     if (length == 0 || length >= needed) return "";
-    return std::string(buffer.data(), length);
+    return Utf8FromWide(buffer.data(), length);
+}
+
+std::string OwnProgramPath()
+{
+    // A path past MAX_PATH is cut to fit: the buffer grows until it is not.
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return "";
+        if (length < buffer.size()) return Utf8FromWide(buffer.data(), length);
+        if (buffer.size() >= 32768) return "";
+        buffer.resize(buffer.size() * 2);
+    }
 }
 
 bool IsDirectory(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IsRegularFile(const std::string& path)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool CanAppendTo(const std::string& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const std::wstring wide = WidePath(path);
+    HANDLE file = CreateFileW(wide.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) return CloseHandle(file);
     if (GetLastError() != ERROR_FILE_NOT_FOUND) return false;
-    file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     CloseHandle(file);
-    DeleteFileA(path.c_str());
+    DeleteFileW(wide.c_str());
     return true;
 }
 
@@ -120,47 +137,47 @@ BOOL WINAPI NoteInterrupt(DWORD)
     return TRUE;
 }
 
-bool SameVariableName(const std::string& a, const std::string& b)
+bool SameVariableName(const std::wstring& a, const std::wstring& b)
 {
     return a.size() == b.size() &&
-           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+           CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
                           static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 // The environment block of a run: ovrun's, less what the run takes out or
 // sets itself, plus what it sets, sorted as Windows keeps it.
-std::vector<char> RunEnvironment(const ProgramRun& run)
+std::vector<wchar_t> RunEnvironment(const ProgramRun& run)
 {
-    std::vector<std::string> entries;
-    char* block = GetEnvironmentStringsA();
-    for (const char* entry = block; entry != nullptr && *entry != '\0'; entry += std::strlen(entry) + 1) {
-        const std::string text = entry;
+    std::vector<std::wstring> entries;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0'; entry += wcslen(entry) + 1) {
+        const std::wstring text = entry;
         // "=C:=C:\..." entries name a drive's directory: their name starts after the first '='.
-        const std::string name = text.substr(0, text.find('=', 1));
+        const std::wstring name = text.substr(0, text.find(L'=', 1));
         bool replaced = false;
         for (const std::string& unset : run.Unset)
-            replaced = replaced || SameVariableName(name, unset);
+            replaced = replaced || SameVariableName(name, WideFromUtf8(unset));
         for (const auto& variable : run.Environment)
-            replaced = replaced || SameVariableName(name, variable.first);
+            replaced = replaced || SameVariableName(name, WideFromUtf8(variable.first));
         if (!replaced) entries.push_back(text);
     }
-    if (block != nullptr) FreeEnvironmentStringsA(block);
+    if (block != nullptr) FreeEnvironmentStringsW(block);
     for (const auto& variable : run.Environment)
-        entries.push_back(variable.first + "=" + variable.second);
-    std::stable_sort(entries.begin(), entries.end(), [](const std::string& a, const std::string& b) {
-        return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_LESS_THAN;
+        entries.push_back(WideFromUtf8(variable.first + "=" + variable.second));
+    std::stable_sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+        return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) == CSTR_LESS_THAN;
     });
-    std::vector<char> result;
-    for (const std::string& entry : entries)
+    std::vector<wchar_t> result;
+    for (const std::wstring& entry : entries)
         result.insert(result.end(), entry.c_str(), entry.c_str() + entry.size() + 1);
-    result.push_back('\0');
+    result.push_back(L'\0');
     return result;
 }
 
 HANDLE InheritableFile(const std::string& path, DWORD access, DWORD disposition)
 {
     SECURITY_ATTRIBUTES security = {sizeof security, nullptr, TRUE};
-    return CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &security, disposition,
+    return CreateFileW(WidePath(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &security, disposition,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -178,7 +195,7 @@ LauncherEnd RunProgram(const ProgramRun& run)
     const bool captured = !run.OutputPath.empty();
     HANDLE input = captured ? InheritableFile("NUL", GENERIC_READ, OPEN_EXISTING) : INVALID_HANDLE_VALUE;
     HANDLE output = captured ? InheritableFile(run.OutputPath, FILE_APPEND_DATA, OPEN_ALWAYS) : INVALID_HANDLE_VALUE;
-    STARTUPINFOA startup;
+    STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     if (captured) {
@@ -188,15 +205,18 @@ LauncherEnd RunProgram(const ProgramRun& run)
         startup.hStdError = output;
     }
     PROCESS_INFORMATION process;
-    // CreateProcessA may write into the command line.
-    std::vector<char> line(run.CommandLine.begin(), run.CommandLine.end());
-    line.push_back('\0');
+    // CreateProcessW may write into the command line.
+    std::wstring line = WideFromUtf8(run.CommandLine);
+    line.push_back(L'\0');
     const bool ownEnvironment = !run.Environment.empty() || !run.Unset.empty();
-    std::vector<char> environment = ownEnvironment ? RunEnvironment(run) : std::vector<char>();
+    std::vector<wchar_t> environment = ownEnvironment ? RunEnvironment(run) : std::vector<wchar_t>();
     const bool inJob = !run.InterruptsReachProgram || run.TimeoutSeconds > 0;
-    const BOOL started = CreateProcessA(run.Path.c_str(), line.data(), nullptr, nullptr, captured ? TRUE : FALSE,
-                                        inJob ? CREATE_SUSPENDED : 0, ownEnvironment ? environment.data() : nullptr,
-                                        run.Directory.empty() ? nullptr : run.Directory.c_str(), &startup, &process);
+    const std::wstring directory = WideFromUtf8(run.Directory);
+    const BOOL started =
+        CreateProcessW(WideFromUtf8(run.Path).c_str(), &line[0], nullptr, nullptr, captured ? TRUE : FALSE,
+                       (inJob ? CREATE_SUSPENDED : 0) | (ownEnvironment ? CREATE_UNICODE_ENVIRONMENT : 0),
+                       ownEnvironment ? environment.data() : nullptr,
+                       run.Directory.empty() ? nullptr : directory.c_str(), &startup, &process);
     if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
     if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
     if (!started) {
@@ -223,14 +243,21 @@ LauncherEnd RunProgram(const ProgramRun& run)
 // "\n" into "\r\n" behind them.
 void UseBinaryOutput(std::FILE* stream) { _setmode(_fileno(stream), _O_BINARY); }
 
+std::FILE* OpenFile(const std::string& path, const char* mode)
+{
+    return _wfopen(WidePath(path).c_str(), WideFromUtf8(mode).c_str());
+}
+
 // --- For replays -----------------------------------------------------------
 
 const bool kPrivateWindowsDirectory = false;
 
-// The system's functions; replays here run one at a time.
+// The system's ANSI functions, as the launcher reads; replays here run one
+// at a time.
 bool ReadSetting(const std::string& path, const std::string& section, const std::string& key, std::string* value)
 {
-    return ReadSettingThroughLayer(path, section, key, value);
+    std::string launcherPath;
+    return LauncherTextFromUtf8(path, &launcherPath) && ReadSettingThroughLayer(launcherPath, section, key, value);
 }
 
 void CatchInterrupts()
@@ -241,52 +268,44 @@ void CatchInterrupts()
 
 bool Interrupted() { return InterruptSeen != 0; }
 
-std::string MakeScratchFolder()
+bool MakeFolder(const std::string& path)
 {
-    char temporary[MAX_PATH];
-    const DWORD length = GetTempPathA(sizeof temporary, temporary);
-    if (length == 0 || length >= sizeof temporary) return "";
-    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-        const std::string path = std::string(temporary) + "ovrun-replay-" + std::to_string(GetCurrentProcessId()) +
-                                 "-" + std::to_string(GetTickCount() + attempt);
-        if (CreateDirectoryA(path.c_str(), nullptr)) return path;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return "";
-    }
-    return "";
+    return CreateDirectoryW(WidePath(path).c_str(), nullptr) || IsDirectory(path);
 }
 
-bool MakeFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) || IsDirectory(path); }
-
-bool CopyProgram(const std::string& from, const std::string& to) { return CopyFileA(from.c_str(), to.c_str(), FALSE); }
+bool CopyProgram(const std::string& from, const std::string& to)
+{
+    return CopyFileW(WidePath(from).c_str(), WidePath(to).c_str(), FALSE);
+}
 
 void RemoveFolder(const std::string& path)
 {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(WidePath(path + "\\*").c_str(), &entry);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            const std::string name = entry.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string full = path + "\\" + name;
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::string full = path + "\\" + Utf8FromWide(name);
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveFolder(full);
             else
-                DeleteFileA(full.c_str());
-        } while (FindNextFileA(search, &entry));
+                DeleteFileW(WidePath(full).c_str());
+        } while (FindNextFileW(search, &entry));
         FindClose(search);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(WidePath(path).c_str());
 }
 
 std::vector<std::string> FilesIn(const std::string& folder)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(WidePath(folder + "\\*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(entry.cFileName);
-    } while (FindNextFileA(search, &entry));
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(Utf8FromWide(entry.cFileName));
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
     return names;
 }

@@ -75,8 +75,10 @@ const char* ReplayUsageText()
            "                     always one after the other)\n"
            "  --timeout SECONDS  end a replay after SECONDS (default 60)\n"
            "  --keep             keep the scratch folders and print where they are\n"
+           "Under GITHUB_ACTIONS=true each failure is also printed as an ::error workflow command.\n"
            "Exit status: 0 every trace passed, 1 one failed or could not be replayed, 2 wrong\n"
-           "usage, 3 the replays could not run (no launcher, no stand-in).\n";
+           "usage or a --junit file that cannot be written, 3 the replays could not run (a\n"
+           "launcher or stand-in missing or unusable, no scratch folder).\n";
 }
 
 } // namespace replay

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "common/editor_protocol.h"
 #include "console_text.h"
@@ -70,66 +71,22 @@ std::string FindStandin()
     return "";
 }
 
-std::string XmlText(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += static_cast<unsigned char>(c) < 32 ? '?' : c;
-        }
-    }
-    return out;
-}
-
-std::string JunitXml(const std::vector<TraceResult>& results, double seconds)
-{
-    size_t failures = 0;
-    for (const TraceResult& result : results)
-        failures += result.Passed ? 0 : 1;
-    char time[32];
-    std::snprintf(time, sizeof time, "%.3f", seconds);
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites tests=\"" +
-                      std::to_string(results.size()) + "\" failures=\"" + std::to_string(failures) + "\" time=\"" +
-                      time + "\">\n  <testsuite name=\"ovrun replay\" tests=\"" + std::to_string(results.size()) +
-                      "\" failures=\"" + std::to_string(failures) + "\" time=\"" + time + "\">\n";
-    for (const TraceResult& result : results) {
-        std::snprintf(time, sizeof time, "%.3f", result.Seconds);
-        xml += "    <testcase classname=\"replay\" name=\"" + XmlText(result.Name) + "\" time=\"" + time + "\"";
-        if (result.Passed) {
-            xml += "/>\n";
-        } else {
-            const std::string message = XmlText(result.Ran ? result.Message : "not run: interrupted");
-            xml += ">\n      <failure message=\"" + message + "\">" + message + "</failure>\n    </testcase>\n";
-        }
-    }
-    return xml + "  </testsuite>\n</testsuites>\n";
-}
-
-std::vector<traceview::ReplayedTrace> PageTraces(std::vector<TraceResult>& results)
+// The runs each trace replayed, as its page shows them.
+std::vector<traceview::ReplayedTrace> PageTraces(const std::vector<TraceResult>& results,
+                                                 std::vector<std::vector<traceview::ReplayedRun>>& shown)
 {
     std::vector<traceview::ReplayedTrace> traces;
-    for (TraceResult& result : results)
+    for (size_t index = 0; index < results.size(); ++index) {
+        const TraceResult& result = results[index];
         traces.push_back(
-            {result.Name, result.Ran, result.Passed, result.Message, result.Seconds, std::move(result.Runs)});
+            {result.Name, result.Ran, result.Passed, result.Message, result.Seconds, std::move(shown[index])});
+    }
     return traces;
 }
 
 int Refuse(int status, const std::string& message)
 {
-    WriteText(stderr, "ovrun replay: " + message + "\n");
+    WriteText(stderr, ReadableText("ovrun replay: " + message) + "\n");
     return status;
 }
 
@@ -140,6 +97,9 @@ int RunReplays(const ReplayOptions& options)
     std::vector<TraceResult> results;
     std::string error;
     if (!CollectTraces(options.Traces, &results, &error)) return Refuse(kWrongUsage, error);
+    // Found now, not once every replay has run.
+    if (!options.Junit.empty() && !CanAppendTo(options.Junit))
+        return Refuse(kWrongUsage, "the JUnit file " + options.Junit + " cannot be written");
 
     const std::string launcher =
         options.Launcher.empty() ? JoinPath(OwnDirectory(), kLauncherFileName) : AbsolutePath(options.Launcher);
@@ -153,33 +113,37 @@ int RunReplays(const ReplayOptions& options)
                                         "with --standin"
                                       : "no stand-in engine at '" + options.Standin + "'");
 
+    const std::string cannotLoad = LibraryProblem(standin);
+    if (!cannotLoad.empty())
+        return Refuse(kCannotRun, "the stand-in engine " + standin + " cannot be loaded: " + cannotLoad);
+    std::string problem;
+    const std::string scratch = MakeScratchFolder(&problem);
+    if (scratch.empty()) return Refuse(kCannotRun, problem);
+    RemoveFolder(scratch);
+
     CatchInterrupts();
     const auto started = std::chrono::steady_clock::now();
     // Where the settings files are the system's, one replay at a time.
     const unsigned jobs = kPrivateWindowsDirectory ? options.Jobs : 1;
+    std::vector<std::vector<traceview::ReplayedRun>> shown(results.size());
     RunSideBySide(results.size(), jobs, [&](size_t index) {
-        if (!Interrupted()) ReplayTrace(&results[index], launcher, standin, options);
+        if (!Interrupted() && !CannotRunSeen())
+            ReplayTrace(&results[index], launcher, standin, options, options.Html.empty() ? nullptr : &shown[index]);
     });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-
-    size_t passed = 0, notRun = 0;
-    std::string report;
+    // No report of traces when the replays could not run: none of them is at fault.
     for (const TraceResult& result : results) {
-        if (!result.Ran) {
-            ++notRun;
-            continue;
-        }
-        passed += result.Passed ? 1 : 0;
-        report += result.Passed ? "PASS " + result.Name + "\n" : "FAIL " + result.Name + ": " + result.Message + "\n";
-        if (!result.KeptFolder.empty()) report += "  kept in " + result.KeptFolder + "\n";
+        if (!result.CannotRun.empty()) return Refuse(kCannotRun, "the replays cannot run: " + result.CannotRun);
     }
-    report += std::to_string(passed) + " passed, " + std::to_string(results.size() - passed - notRun) + " failed";
-    if (notRun > 0) report += ", " + std::to_string(notRun) + " not run (interrupted)";
-    WriteText(stdout, report + "\n");
+    const char* actions = std::getenv("GITHUB_ACTIONS");
+    WriteText(stdout, ConsoleReport(results, actions != nullptr && std::string(actions) == "true"));
     if (!options.Junit.empty() && !WriteFileBytes(options.Junit, JunitXml(results, seconds)))
         return Refuse(kSomeFailed, "cannot write the JUnit file " + options.Junit);
-    if (!options.Html.empty() && !WriteFileBytes(options.Html, traceview::ReplayPage(PageTraces(results))))
+    if (!options.Html.empty() && !WriteFileBytes(options.Html, traceview::ReplayPage(PageTraces(results, shown))))
         return Refuse(kSomeFailed, "cannot write the page " + options.Html);
+    size_t passed = 0;
+    for (const TraceResult& result : results)
+        passed += result.Passed ? 1 : 0;
     return passed == results.size() ? kAllPassed : kSomeFailed;
 }
 

@@ -8,23 +8,18 @@
 
 #include "replay.h"
 #include "replay_page.h"
+#include "replay_report.h"
 
 namespace replay {
 
-struct TraceResult {
-    explicit TraceResult(const std::string& path) : Name(path), Path(path) {}
-    std::string Name;
-    std::string Path;
-    bool Ran = false; // false: interrupted before it began
-    bool Passed = false;
-    std::string Message; // why it failed
-    double Seconds = 0;
-    std::string KeptFolder;                   // with --keep
-    std::vector<traceview::ReplayedRun> Runs; // for --html
-};
-
-// Replays the trace at result->Path and fills in the result.
+// Replays the trace at result->Path and fills in the result. A replay that
+// finds the replays cannot run here (the launcher cannot be started, the
+// scratch folder cannot be made) says so in result->CannotRun, and from
+// then on CannotRunSeen() is true, so that no other replay begins. Each run
+// replayed is added to shownRuns, when given, for the replay's page.
 void ReplayTrace(TraceResult* result, const std::string& launcher, const std::string& standin,
-                 const ReplayOptions& options);
+                 const ReplayOptions& options, std::vector<traceview::ReplayedRun>* shownRuns);
+
+bool CannotRunSeen();
 
 } // namespace replay
