@@ -27,9 +27,7 @@ constexpr int kStrictExitStatus = 4;
 // goes astray in a loop is ended.
 constexpr size_t kSpareCalls = 64;
 
-
 } // namespace
-
 
 namespace {
 
