@@ -45,6 +45,12 @@ bool ParseReplayArguments(int argc, const char* const* argv, ReplayOptions* opti
                 return false;
             }
             options->TimeoutSeconds = number;
+        } else if (TakeOptionValue("--wait", argc, argv, &i, &value, &missing)) {
+            if (!ParseWaitSeconds(value, &options->WaitSeconds)) {
+                *error = "--wait takes whole seconds, 0 to " + std::to_string(kLongestTimeoutSeconds) + ", not '" +
+                         value + "'";
+                return false;
+            }
         } else if (TakeOptionValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
                    TakeOptionValue("--standin", argc, argv, &i, &options->Standin, &missing) ||
                    TakeOptionValue("--junit", argc, argv, &i, &options->Junit, &missing)) {
@@ -76,8 +82,11 @@ const char* ReplayUsageText()
            "                     always one after the other)\n"
            "  --timeout SECONDS  end a replay after SECONDS (default 60)\n"
            "  --keep             keep the scratch folders and print where they are\n"
+           "  --wait SECONDS     on Windows, wait up to SECONDS for another test in the Windows\n"
+           "                     directory to end (default 5)\n"
            "Exit status: 0 every trace passed, 1 one failed or could not be replayed, 2 wrong\n"
-           "usage, 3 the replays could not run (no launcher, no stand-in).\n";
+           "usage, 3 the replays could not run (no launcher, no stand-in, the Windows directory\n"
+           "held by another test, settings that could not be read or put back).\n";
 }
 
 } // namespace replay

@@ -11,6 +11,7 @@
 #include "host.h"
 #include "paths.h"
 #include "scratch_run.h"
+#include "system_settings.h"
 
 namespace replay {
 
@@ -143,12 +144,15 @@ int RunReplays(const ReplayOptions& options)
                                         "with --standin"
                                       : "no stand-in engine at '" + options.Standin + "'");
 
+    // A settings file that cannot be read must never be taken for absent.
+    if (!kPrivateWindowsDirectory && !SystemSettingsProblem().empty())
+        return Refuse(kCannotRun, SystemSettingsProblem());
     CatchInterrupts();
     const auto started = std::chrono::steady_clock::now();
     // Where the settings files are the system's, one replay at a time.
     const unsigned jobs = kPrivateWindowsDirectory ? options.Jobs : 1;
     RunSideBySide(results.size(), jobs, [&](size_t index) {
-        if (!Interrupted()) ReplayTrace(&results[index], launcher, standin, options);
+        if (!Interrupted() && SystemSettingsProblem().empty()) ReplayTrace(&results[index], launcher, standin, options);
     });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
@@ -168,6 +172,8 @@ int RunReplays(const ReplayOptions& options)
     WriteText(stdout, report + "\n");
     if (!options.Junit.empty() && !WriteBytes(options.Junit, JunitXml(results, seconds)))
         return Refuse(kSomeFailed, "cannot write the JUnit file " + options.Junit);
+    if (!kPrivateWindowsDirectory && !SystemSettingsProblem().empty())
+        return Refuse(kCannotRun, SystemSettingsProblem());
     return passed == results.size() ? kAllPassed : kSomeFailed;
 }
 

@@ -10,6 +10,7 @@
 #include "paths.h"
 #include "rebuilt_settings.h"
 #include "relocation.h"
+#include "system_settings.h"
 #include "trace.h"
 
 namespace replay {
@@ -49,29 +50,6 @@ bool WriteBytes(const std::string& path, const std::string& bytes)
 }
 
 namespace {
-
-// A settings file of the Windows directory as it was: its bytes, or its absence.
-struct SavedFile {
-    std::string Path;
-    bool Present = false;
-    std::string Bytes;
-};
-
-SavedFile Save(const std::string& path)
-{
-    SavedFile saved;
-    saved.Path = path;
-    saved.Present = IsRegularFile(path) && ReadBytes(path, &saved.Bytes, static_cast<size_t>(-1));
-    return saved;
-}
-
-void Restore(const SavedFile& saved)
-{
-    if (saved.Present)
-        WriteBytes(saved.Path, saved.Bytes);
-    else
-        std::remove(saved.Path.c_str());
-}
 
 std::string DescribeEnd(const LauncherEnd& end, long timeoutSeconds)
 {
@@ -122,14 +100,16 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     const std::string transcriptPath = JoinPath(folder, "transcript.txt");
     if (!WriteBytes(scriptPath, script)) return "cannot write " + scriptPath;
 
-    // On Windows the settings files are the system's: they are put back as
-    // they were, byte for byte, however the run ends.
-    const SavedFile settingsBefore = Save(JoinPath(windows, kSettingsFileName));
-    const SavedFile winIniBefore = Save(JoinPath(windows, kWinIni));
-    if (!WriteBytes(settingsBefore.Path, RebuiltSettings(run.Request, folders, relocation, tracePath))) {
-        if (!kPrivateWindowsDirectory) Restore(settingsBefore);
-        return "cannot write the settings file " + settingsBefore.Path;
-    }
+    // On Windows the settings files are the system's: the replay changes
+    // the keys the launcher reads, under a journal, and puts them back.
+    const std::string settingsPath = JoinPath(windows, kSettingsFileName);
+    const std::string winIniPath = JoinPath(windows, kWinIni);
+    const std::string rebuilt = RebuiltSettings(run.Request, folders, relocation, tracePath);
+    Journal journal(windows);
+    std::string problem;
+    if (kPrivateWindowsDirectory && !WriteBytes(settingsPath, rebuilt))
+        return "cannot write the settings file " + settingsPath;
+    if (!kPrivateWindowsDirectory && !WriteSystemSettings(&journal, rebuilt, &problem)) return problem;
     ProgramRun program;
     program.InterruptsReachProgram = false;
     program.Path = programPath;
@@ -149,11 +129,8 @@ std::string ReplayRun(const TraceRun& run, const std::string& folder, const std:
     ReadBytes(tracePath, &replayed, kLargestTrace);
     ReadBytes(transcriptPath, &transcript, kLargestTrace);
     // Read before the system's files are put back.
-    const Divergence settingsLeft = CheckSettings(expected, settingsBefore.Path, winIniBefore.Path, ReadSetting);
-    if (!kPrivateWindowsDirectory) {
-        Restore(settingsBefore);
-        Restore(winIniBefore);
-    }
+    const Divergence settingsLeft = CheckSettings(expected, settingsPath, winIniPath, ReadSetting);
+    if (!kPrivateWindowsDirectory && !RestoreSystemSettings(&journal, &problem)) return problem;
 
     const std::string ending = DescribeEnd(end, timeoutSeconds);
     if (!end.Started || Interrupted()) return ending;
