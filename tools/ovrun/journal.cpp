@@ -3,6 +3,7 @@
 // any byte a value may hold comes back.
 #include "journal.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
@@ -95,6 +96,21 @@ bool FromHex(const std::string& hex, std::string* text)
     return true;
 }
 
+// The file's lines that hold more than blanks, sorted.
+std::vector<std::string> Lines(const std::string& bytes)
+{
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < bytes.size();) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        std::string line = bytes.substr(start, end - start);
+        if (line.find_first_not_of(" \t\r") != std::string::npos) lines.push_back(line);
+        start = end + 1;
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 std::vector<std::string> Words(const std::string& line)
 {
     std::vector<std::string> words;
@@ -144,8 +160,10 @@ bool Journal::Begin(const std::vector<SettingKey>& keys, std::string* problem)
 {
     *problem = UnreadableSettingsFile(directory_);
     if (!problem->empty()) return false;
-    for (int file = 0; file < 2; ++file)
-        fileExisted_[file] = IsRegularFile(SettingsPath(directory_, file));
+    for (int file = 0; file < 2; ++file) {
+        const std::string path = SettingsPath(directory_, file);
+        fileExisted_[file] = IsRegularFile(path) && ReadWholeFile(path, &bytes_[file]);
+    }
     keys_.clear();
     for (const SettingKey& key : keys) {
         KeyBefore before;
@@ -189,6 +207,25 @@ bool Journal::PutBack(const KeyBefore& before, std::string* problem) const
     return true;
 }
 
+// Keys deleted and written again land at their section's end, and the
+// functions may space a section they made otherwise: when the file holds
+// the lines it held, in another order or spacing, and so nothing another
+// program wrote, its bytes come back as they were. The file a link names
+// is rewritten, not the link.
+bool Journal::PutBackLines(int file, std::string* problem) const
+{
+    const std::string path = SettingsPath(directory_, file);
+    std::string now;
+    if (!fileExisted_[file] || !ReadWholeFile(path, &now) || now == bytes_[file]) return true;
+    if (Lines(now) != Lines(bytes_[file])) return true;
+    const std::string target = AbsolutePath(path);
+    if (!WriteFileDurably(target.empty() ? path : target, bytes_[file])) {
+        *problem = "cannot write " + path + " back as it was";
+        return false;
+    }
+    return true;
+}
+
 bool Journal::Restore(bool everyKey, std::string* problem)
 {
     for (auto before = keys_.rbegin(); before != keys_.rend(); ++before) {
@@ -198,6 +235,7 @@ bool Journal::Restore(bool everyKey, std::string* problem)
     }
     for (int file = 0; file < 2; ++file) {
         const std::string path = SettingsPath(directory_, file);
+        if (everyKey && !PutBackLines(file, problem)) return false;
         // A file the run made and left empty goes as well.
         std::string bytes;
         if (everyKey && !fileExisted_[file] && ReadWholeFile(path, &bytes) &&
@@ -223,7 +261,8 @@ std::string Journal::Text() const
 {
     std::string text = std::string(kFirstLine) + "\npid " + std::to_string(holder_) + "\n";
     for (int file = 0; file < 2; ++file)
-        text += std::string("file ") + (file == 0 ? "O" : "W") + (fileExisted_[file] ? " 1\n" : " 0\n");
+        text += std::string("file ") + (file == 0 ? "O" : "W") + (fileExisted_[file] ? " 1 " : " 0 ") +
+                Hex(bytes_[file]) + "\n";
     for (const KeyBefore& key : keys_) {
         const char* state = key.Present ? "V" : key.SectionPresent ? "S" : "A";
         text += std::string("key ") + (key.Where.WinIni ? "W " : "O ") + Hex(key.Where.Section) + " " +
@@ -248,8 +287,10 @@ bool Journal::Parse(const std::string& text)
             ended = true;
         } else if (words[0] == "pid" && words.size() == 2) {
             holder_ = std::atol(words[1].c_str());
-        } else if (words[0] == "file" && words.size() == 3) {
-            fileExisted_[words[1] == "W" ? 1 : 0] = words[2] == "1";
+        } else if (words[0] == "file" && words.size() == 4) {
+            const int file = words[1] == "W" ? 1 : 0;
+            fileExisted_[file] = words[2] == "1";
+            if (!FromHex(words[3], &bytes_[file])) return false;
         } else if (words[0] == "key" && words.size() == 6) {
             KeyBefore key;
             key.Where.WinIni = words[1] == "W";

@@ -62,12 +62,14 @@ class Journal {
     std::string Text() const;
     bool Parse(const std::string& text);
     bool PutBack(const KeyBefore& before, std::string* problem) const;
+    bool PutBackLines(int file, std::string* problem) const;
     std::string FileNames(bool everyKey) const;
 
     std::string directory_;
     std::string path_;
     std::vector<KeyBefore> keys_;
     bool fileExisted_[2] = {false, false}; // Orvane.ini, WIN.INI
+    std::string bytes_[2];                 // their bytes before the run
     long holder_ = 0;
     bool active_ = false;
 };
