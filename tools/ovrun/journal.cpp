@@ -131,7 +131,9 @@ bool ReadKey(const SettingKey& key, std::string* value)
     *value = ReadWhole(key.WinIni, key.Section.c_str(), key.Key.c_str(), "\x01", 1);
     if (*value != "\x01") return true;
     *value = ReadWhole(key.WinIni, key.Section.c_str(), key.Key.c_str(), "\x02", 1);
-    return *value != "\x02";
+    if (*value != "\x02") return true;
+    value->clear();
+    return false;
 }
 
 bool WriteKey(const SettingKey& key, const char* value)
