@@ -122,6 +122,17 @@ class JournalTest(SettingsCase):
         # Before and after the journal, each of 15 keys written, and TRACE put back.
         self.assertGreaterEqual(kills, 19)
 
+    def test_a_journal_that_cannot_be_read_stops_every_run_and_stays(self):
+        self.journal().write_bytes(b"ovrun journal 1\npid 12\nkey O zz\n")
+        for arguments in (["replay", self.target.path_text(self.target.scratch / "missing.txt")],
+                          ["window", self.project_dir()]):
+            result, session = self.ovrun(arguments, test_ovrun.FAILING_WINDOW)
+            self.assertEqual(result.status, 3, result)
+            self.assertIn(b"cannot be read; it is kept", result.stderr)
+            self.assertEqual(session.lines, [], "the launcher must not run")
+            self.assertTrue(self.journal().exists())
+            self.assert_as_before(result)
+
     def test_two_tests_on_one_windows_directory(self):
         if self.target.name != "native":
             self.skipTest("the interactive stand-in waits on a pipe natively")

@@ -245,7 +245,7 @@ bool Journal::Restore(bool everyKey, std::string* problem)
             *problem = "cannot remove " + path + ", which the run made";
             return false;
         }
-        if (!FlushFileToDisk(path)) {
+        if (IsRegularFile(path) && !FlushFileToDisk(path)) {
             *problem = "cannot flush " + path + " to disk";
             return false;
         }

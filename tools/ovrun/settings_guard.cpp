@@ -31,6 +31,9 @@ int GuardWindowsDirectory(const std::string& directory, long waitSeconds, const 
 {
     std::string holder, problem;
     // The layer makes the directory at its first write; the lock comes first.
+    for (size_t slash = directory.find_first_of("/\\", 1); slash != std::string::npos;
+         slash = directory.find_first_of("/\\", slash + 1))
+        MakeFolder(directory.substr(0, slash));
     MakeFolder(directory);
     if (!LockWindowsDirectory(directory, waitSeconds, &holder, &problem)) {
         if (!problem.empty()) return Say(who, problem, kCannotRun);
