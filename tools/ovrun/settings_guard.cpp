@@ -37,6 +37,7 @@ int GuardWindowsDirectory(const std::string& directory, long waitSeconds, const 
     MakeFolder(directory);
     if (!LockWindowsDirectory(directory, waitSeconds, &holder, &problem)) {
         if (!problem.empty()) return Say(who, problem, kCannotRun);
+        if (EndRequested()) return Say(who, "ended by a signal before the run began; nothing was changed", kCannotRun);
         return Say(who,
                    "another test is running in " + directory + " (pid " + (holder.empty() ? "unknown" : holder) + ")",
                    kCannotRun);

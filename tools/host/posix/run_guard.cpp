@@ -72,7 +72,10 @@ bool WriteFileDurably(const std::string& path, const std::string& bytes)
     const std::string temporary = path + ".new";
     const int file = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (file < 0) return false;
-    bool written = WriteAll(file, bytes) && fsync(file) == 0;
+    // The file in path's place keeps its permissions.
+    struct stat old;
+    bool written = (stat(path.c_str(), &old) != 0 || fchmod(file, old.st_mode & 07777) == 0) && WriteAll(file, bytes) &&
+                   fsync(file) == 0;
     written = close(file) == 0 && written;
     if (!written || rename(temporary.c_str(), path.c_str()) != 0) {
         unlink(temporary.c_str());
