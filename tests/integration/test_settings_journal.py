@@ -76,6 +76,21 @@ class SettingsCase(sessions.SessionTestCase):
         self.addCleanup(lambda: process.poll() is None and process.kill())
         return process, out
 
+    def wait_for(self, condition, failure, seconds=30):
+        deadline = time.monotonic() + seconds
+        while not condition() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        self.assertTrue(condition(), failure)
+
+    def start_waiting_test(self, folder, *arguments):
+        """A window test (native) whose interactive stand-in waits for a key
+        on a pipe that no one writes to."""
+        reader, writer = os.pipe()
+        self.addCleanup(os.close, reader)
+        self.addCleanup(os.close, writer)
+        return self.start([str(folder / self.ovrun_name()), "window", self.project_dir(), *arguments],
+                          {"OV_STANDIN_MODE": "interactive", "OV_STANDIN_SCRIPT": None}, stdin=reader)
+
     def start_replay(self, *arguments):
         """A replay whose launcher waits for a click on a box (the engine
         lacks an entry point) until --timeout ends it."""
@@ -137,12 +152,9 @@ class JournalTest(SettingsCase):
         if self.target.name != "native":
             self.skipTest("the interactive stand-in waits on a pipe natively")
         folder = self.stage()
-        reader, writer = os.pipe()
-        self.addCleanup(os.close, reader)
-        self.addCleanup(os.close, writer)
-        first, _ = self.start([str(folder / self.ovrun_name()), "window", self.project_dir(), "--timeout", "3"],
-                              {"OV_STANDIN_MODE": "interactive", "OV_STANDIN_SCRIPT": None}, stdin=reader)
-        time.sleep(0.5)
+        first, _ = self.start_waiting_test(folder, "--timeout", "3")
+        lock = self.target.windows_dir / ".ovrun.lock"
+        self.wait_for(lambda: lock.exists() and lock.read_text() == str(first.pid), "the first test took no lock")
         # The second gives up at once, or waits its turn and runs its own test.
         refused, _ = self.ovrun(["window", self.project_dir(), "--wait", "0"], test_ovrun.FAILING_WINDOW,
                                 folder=folder)
@@ -162,11 +174,7 @@ class JournalTest(SettingsCase):
         if self.target.name != "native":
             self.skipTest("SIGTERM is a Linux signal")
         folder = self.stage()
-        reader, writer = os.pipe()
-        self.addCleanup(os.close, reader)
-        self.addCleanup(os.close, writer)
-        ovrun, out = self.start([str(folder / self.ovrun_name()), "window", self.project_dir()],
-                                {"OV_STANDIN_MODE": "interactive", "OV_STANDIN_SCRIPT": None}, stdin=reader)
+        ovrun, out = self.start_waiting_test(folder)
         launcher = str(folder / self.target.launcher_name)
 
         def launchers():
@@ -179,10 +187,7 @@ class JournalTest(SettingsCase):
                     pass
             return running
 
-        deadline = time.monotonic() + 20
-        while not launchers() and time.monotonic() < deadline:
-            time.sleep(0.05)
-        self.assertTrue(launchers(), "the launcher never started")
+        self.wait_for(launchers, "the launcher never started")
         ovrun.send_signal(signal.SIGTERM)
         self.assertEqual(ovrun.wait(20), 3)
         out.seek(0)
@@ -195,7 +200,8 @@ class JournalTest(SettingsCase):
             self.skipTest("natively a replay keeps to a Windows directory of its own")
         # Killed hard while its launcher waits: the job ends the launcher.
         replay, _ = self.start_replay("--timeout", "60")
-        time.sleep(4)
+        self.wait_for(self.journal().exists, "the replay wrote no journal")
+        time.sleep(2)
         replay.kill()
         replay.wait(30)
         self.assertTrue(self.journal().exists())
@@ -210,14 +216,15 @@ class JournalTest(SettingsCase):
             self.assert_as_before()
         # Two at once: the second waits for the first, each puts back its keys.
         first, _ = self.start_replay("--timeout", "4")
-        time.sleep(1)
+        self.wait_for(self.journal().exists, "the replay wrote no journal")
         second = self.replay(self.target.path_text(SESSIONS / "window-error.txt"), "--wait", "60")
         self.assertEqual(first.wait(60), 1)
         self.assertEqual(second.status, 0, second)
         self.assert_as_before(second)
         # Another program writes into WIN.INI during a replay: its key stays.
-        replay, _ = self.start_replay("--timeout", "5")
-        time.sleep(2)
+        replay, _ = self.start_replay("--timeout", "8")
+        self.wait_for(self.journal().exists, "the replay wrote no journal")
+        time.sleep(1)
         written = self.target.run_tool("ovini", ["set", "win.ini", "Autre", "PENDANT", "1"])
         self.assertEqual(written.status, 0, written)
         self.assertEqual(replay.wait(60), 1)
@@ -232,10 +239,7 @@ class JournalTest(SettingsCase):
         marker = self.target.scratch / "held"
         holder, _ = self.start([str(holder_program), self.target.windows_dir_text + "\\win.ini",
                                 self.target.path_text(marker), "30"])
-        deadline = time.monotonic() + 30
-        while not marker.exists() and time.monotonic() < deadline:
-            time.sleep(0.1)
-        self.assertTrue(marker.exists(), "holdfile never opened win.ini")
+        self.wait_for(marker.exists, "holdfile never opened win.ini")
         result = self.replay(self.target.path_text(SESSIONS / "window-error.txt"))
         holder.kill()
         holder.wait(30)
