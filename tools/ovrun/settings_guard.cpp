@@ -29,6 +29,7 @@ int Recover(const std::string& directory, const std::string& who)
 
 int GuardWindowsDirectory(const std::string& directory, long waitSeconds, const std::string& who)
 {
+    if (directory.empty()) return Say(who, "the Windows directory cannot be named", kCannotRun);
     std::string holder, problem;
     // The layer makes the directory at its first write; the lock comes first.
     for (size_t slash = directory.find_first_of("/\\", 1); slash != std::string::npos;
@@ -47,7 +48,7 @@ int GuardWindowsDirectory(const std::string& directory, long waitSeconds, const 
 
 int RecoverWindowsDirectory(const std::string& directory, const std::string& who)
 {
-    if (!IsRegularFile(JoinPath(directory, kJournalFileName))) return 0;
+    if (directory.empty() || !IsRegularFile(JoinPath(directory, kJournalFileName))) return 0;
     std::string holder, problem;
     // A run that holds the lock is alive: its journal is its own.
     if (!LockWindowsDirectory(directory, 0, &holder, &problem)) return 0;
