@@ -10,8 +10,7 @@ N-th step of its settings work (before the journal, after it, after each
 key written, after each key put back, after the journal went), as a power
 cut or a task kill would.
 
-Run with --target native, windows32 or windows64, and a class:
-JournalTest, or ReplayKillLoopTest (Windows, a few minutes a flavour).
+Run with --target native, windows32 or windows64.
 """
 
 import os
@@ -255,7 +254,8 @@ class ReplayKillLoopTest(SettingsCase):
             self.skipTest("natively a replay keeps to a Windows directory of its own")
         trace = self.target.path_text(SESSIONS / "window-error.txt")
         kills = self.kill_loop(lambda hook: self.replay(trace, environment=hook))
-        self.assertGreaterEqual(kills, 10)
+        # Before and after the journal, each of 27 keys put back, after the journal went.
+        self.assertGreaterEqual(kills, 30)
         self.assert_as_before()
 
 
