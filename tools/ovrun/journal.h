@@ -54,10 +54,10 @@ class Journal {
 
   private:
     struct KeyBefore {
-        SettingKey Where;
-        bool Present = false;
-        std::string Value;
-        bool SectionPresent = false;
+        SettingKey Where;            // the key
+        bool Present = false;        // it was in the file
+        std::string Value;           // its whole value when it was
+        bool SectionPresent = false; // its section was, with keys or not
     };
     std::string Text() const;
     bool Parse(const std::string& text);
@@ -65,11 +65,11 @@ class Journal {
     bool PutBackLines(int file, std::string* problem) const;
     std::string FileNames(bool everyKey) const;
 
-    std::string directory_;
-    std::string path_;
-    std::vector<KeyBefore> keys_;
+    std::string directory_;                // the Windows directory
+    std::string path_;                     // the journal's file
+    std::vector<KeyBefore> keys_;          // in the order they were recorded
     bool fileExisted_[2] = {false, false}; // Orvane.ini, WIN.INI
     std::string bytes_[2];                 // their bytes before the run
-    long holder_ = 0;
-    bool active_ = false;
+    long holder_ = 0;                      // the process that wrote the journal
+    bool active_ = false;                  // the journal is on disk and not yet put back
 };

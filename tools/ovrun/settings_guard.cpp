@@ -1,3 +1,5 @@
+// The lock of the Windows directory and the recovery of an ended run's
+// journal, with their messages.
 #include "settings_guard.h"
 
 #include "console_text.h"

@@ -1,3 +1,5 @@
+// The replay's request written into the system's settings files key by
+// key, from the rebuilt file's lines, under the journal.
 #include "system_settings.h"
 
 #include <vector>
