@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -108,7 +109,8 @@ bool LockWindowsDirectory(const std::string& directory, long waitSeconds, std::s
     const std::string path = directory + "/" + kLockFileName;
     const int file = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (file < 0) {
-        *problem = "cannot open the lock file " + path;
+        *problem = "cannot open the lock file " + path + " (" + std::strerror(errno) +
+                   "): a run needs the Windows directory writable, for its lock and its journal";
         return false;
     }
     const time_t deadline = time(nullptr) + waitSeconds;
