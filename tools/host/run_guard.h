@@ -12,6 +12,11 @@ bool ReadWholeFile(const std::string& path, std::string* bytes);
 // Writes bytes into a new file beside path, flushes it to disk and puts it
 // in path's place in one step, then flushes the folder.
 bool WriteFileDurably(const std::string& path, const std::string& bytes);
+// Replaces the file's bytes durably, as WriteFileDurably does, if it still
+// holds seen (on Linux under the lock the profile layer's writers take on
+// its folder, so that no write of another program is lost); true when it
+// was replaced or had changed meanwhile, false when the write failed.
+bool ReplaceUnchangedFile(const std::string& path, const std::string& seen, const std::string& bytes);
 // Removes the file and flushes its folder; true when it is gone.
 bool RemoveFileDurably(const std::string& path);
 // Flushes an existing file's bytes to disk; true when there is no file.

@@ -221,7 +221,7 @@ bool Journal::PutBackLines(int file, std::string* problem) const
     if (!fileExisted_[file] || !ReadWholeFile(path, &now) || now == bytes_[file]) return true;
     if (Lines(now) != Lines(bytes_[file])) return true;
     const std::string target = AbsolutePath(path);
-    if (!WriteFileDurably(target.empty() ? path : target, bytes_[file])) {
+    if (!ReplaceUnchangedFile(target.empty() ? path : target, now, bytes_[file])) {
         *problem = "cannot write " + path + " back as it was";
         return false;
     }

@@ -85,6 +85,17 @@ bool WriteFileDurably(const std::string& path, const std::string& bytes)
     return FlushFolder(path);
 }
 
+bool ReplaceUnchangedFile(const std::string& path, const std::string& seen, const std::string& bytes)
+{
+    const int folder = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return false;
+    while (flock(folder, LOCK_EX) != 0 && errno == EINTR) {}
+    std::string now;
+    const bool replaced = !ReadWholeFile(path, &now) || now != seen || WriteFileDurably(path, bytes);
+    close(folder); // which releases the lock
+    return replaced;
+}
+
 bool RemoveFileDurably(const std::string& path)
 {
     if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;

@@ -49,6 +49,13 @@ bool WriteFileDurably(const std::string& path, const std::string& bytes)
     return false;
 }
 
+// The system's profile functions take no lock a program could share.
+bool ReplaceUnchangedFile(const std::string& path, const std::string& seen, const std::string& bytes)
+{
+    std::string now;
+    return !ReadWholeFile(path, &now) || now != seen || WriteFileDurably(path, bytes);
+}
+
 bool RemoveFileDurably(const std::string& path)
 {
     return DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
