@@ -235,11 +235,12 @@ class OvrunTest(sessions.SessionTestCase):
             return data[start:] if end < 0 else data[start:end + 2]
 
         # No section before; one with another trace and a key of its own;
-        # one that holds a comment alone; a trace longer than a read buffer.
+        # one that holds a comment alone; a trace longer than a read buffer;
+        # a trace in quotes, which the reads take off.
         long_trace = "C:\\" + "t" * 4997
         for before in ("", "[OVTST552]\r\nTRACE=elsewhere.txt\r\nKEEP=1\r\n",
                        "[OVTST552]\r\n; the editor's own note\r\n[Autre]\r\nCLEF=1\r\n",
-                       f"[OVTST552]\r\nTRACE={long_trace}\r\n"):
+                       f"[OVTST552]\r\nTRACE={long_trace}\r\n", "[OVTST552]\r\nTRACE=\"C:\\a b.txt\"\r\n"):
             with self.subTest(before=before[:40]):
                 self.target.write_file(harness.SETTINGS_FILE, before.encode())
                 section = trace_section()

@@ -13,6 +13,7 @@
 #include "paths.h"
 #include "platform.h"
 #include "run_guard.h"
+#include "spelled_value.h"
 
 const char kJournalFileName[] = "ovrun.journal";
 
@@ -191,7 +192,13 @@ bool Journal::PutBack(const KeyBefore& before, std::string* problem) const
     std::string now;
     const bool present = ReadKey(key, &now);
     bool done = true;
-    if (before.Present && (!present || now != before.Value)) done = WriteKey(key, before.Value.c_str());
+    if (before.Present && (!present || now != before.Value)) {
+        // A value in quotes goes back in them, if the reads take them off.
+        std::string spelled;
+        done = QuotedSpelling(bytes_[key.WinIni ? 1 : 0], key.Section, key.Key, &spelled) &&
+               WriteKey(key, spelled.c_str()) && ReadKey(key, &now) && now == before.Value;
+        if (!done) done = WriteKey(key, before.Value.c_str());
+    }
     if (!before.Present && present) done = WriteKey(key, nullptr);
     // A section the run made goes again, unless someone else put keys in it.
     if (done && !before.SectionPresent && SectionPresent(key.WinIni, key.Section) &&
