@@ -37,16 +37,6 @@ std::string ReadWhole(bool winIni, const char* section, const char* key, const c
     }
 }
 
-bool SameName(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-        if (upper(a[i]) != upper(b[i])) return false;
-    }
-    return true;
-}
-
 // Whether a section of that name is in the file, with keys or not.
 bool SectionPresent(bool winIni, const std::string& section)
 {

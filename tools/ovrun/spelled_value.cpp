@@ -1,3 +1,5 @@
+// Names compared as the profile functions compare them, and a quoted value
+// found in a settings file's lines.
 #include "spelled_value.h"
 
 namespace {
@@ -9,6 +11,8 @@ std::string Trimmed(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
+} // namespace
+
 bool SameName(const std::string& a, const std::string& b)
 {
     if (a.size() != b.size()) return false;
@@ -18,8 +22,6 @@ bool SameName(const std::string& a, const std::string& b)
     }
     return true;
 }
-
-} // namespace
 
 bool QuotedSpelling(const std::string& bytes, const std::string& section, const std::string& key, std::string* spelled)
 {

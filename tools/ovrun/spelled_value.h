@@ -5,6 +5,9 @@
 
 #include <string>
 
+// Section, key and file names compare ignoring the case of ASCII letters.
+bool SameName(const std::string& a, const std::string& b);
+
 // The text after '=' of the first key of that name in the first section of
 // that name, without the blanks around it, when the file's bytes are ANSI
 // text and that text is a value in double quotes; false otherwise.
