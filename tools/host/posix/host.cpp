@@ -210,7 +210,17 @@ LauncherEnd RunProgram(const ProgramRun& run)
     std::string argument0 = run.Path;
     char* argv[] = {&argument0[0], nullptr};
     pid_t child = 0;
-    const int error = posix_spawn(&child, run.Path.c_str(), &actions, &attributes, argv, environment.data());
+    // A replay beside others copies its launcher while another thread starts
+    // one: a child between its fork and its exec still holds the copy open
+    // for writing, and the exec of that copy fails with ETXTBSY for as long.
+    int error = ETXTBSY;
+    for (int attempt = 0; attempt < 200 && error == ETXTBSY; ++attempt) {
+        if (attempt > 0) {
+            const timespec pause = {0, 10 * 1000 * 1000};
+            nanosleep(&pause, nullptr);
+        }
+        error = posix_spawn(&child, run.Path.c_str(), &actions, &attributes, argv, environment.data());
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (error != 0) {
