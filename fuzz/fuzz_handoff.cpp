@@ -16,6 +16,7 @@
 #include <map>
 #include <string>
 
+#include "common/editor_protocol.h"
 #include "common/launch_context.h"
 #include "common/settings.h"
 #include "engine/command_channel.h"
@@ -31,9 +32,6 @@ namespace {
 const char kFailedFrench[] = "INFO,Impossible d'\xE9"
                              "crire dans ORVANE.INI.\nFichier prot\xE9g\xE9 ou d\xE9passant 64Ko";
 const char kFailedEnglish[] = "INFO,Can not be able to write to ORVANE.INI.\nFile protect or size exceed 64Ko";
-
-// Keys of an earlier report, and two keys of the request that must survive.
-const char* const kReportKeys[] = {"CR", "NLIGNE", "NCOL", "NOMPROC", "MESSAGE", "NOMFEN", "NOMOBJET", "TYPEOBJET"};
 
 std::string CutAt(const std::string& text, size_t length) { return text.substr(0, length); }
 

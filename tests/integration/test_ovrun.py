@@ -227,12 +227,21 @@ class OvrunTest(sessions.SessionTestCase):
 
     def test_trace_is_set_for_the_run_and_the_section_left_as_it_was(self):
         def trace_section():
-            return [line for line in (self.target.read_settings() or b"").split(b"\r\n")
-                    if line.startswith(b"[OVTST552]") or line.startswith(b"TRACE=") or line.startswith(b"KEEP=")]
+            data = self.target.read_settings() or b""
+            start = data.find(b"[OVTST552]")
+            if start < 0:
+                return None
+            end = data.find(b"\r\n[", start)
+            return data[start:] if end < 0 else data[start:end + 2]
 
-        # No section before; then one with another trace and a key of its own.
-        for before in ("", "[OVTST552]\r\nTRACE=elsewhere.txt\r\nKEEP=1\r\n"):
-            with self.subTest(before=before):
+        # No section before; one with another trace and a key of its own;
+        # one that holds a comment alone; a trace longer than a read buffer;
+        # a trace in quotes, which the reads take off.
+        long_trace = "C:\\" + "t" * 4997
+        for before in ("", "[OVTST552]\r\nTRACE=elsewhere.txt\r\nKEEP=1\r\n",
+                       "[OVTST552]\r\n; the editor's own note\r\n[Autre]\r\nCLEF=1\r\n",
+                       f"[OVTST552]\r\nTRACE={long_trace}\r\n", "[OVTST552]\r\nTRACE=\"C:\\a b.txt\"\r\n"):
+            with self.subTest(before=before[:40]):
                 self.target.write_file(harness.SETTINGS_FILE, before.encode())
                 section = trace_section()
                 result, _ = self.ovrun(["window", self.project_dir(), "--trace", "run.trace"], FAILING_WINDOW)

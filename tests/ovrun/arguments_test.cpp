@@ -34,9 +34,10 @@ TEST(Arguments, EachTestWithItsOptionsInAnyOrder)
     EXPECT_FALSE(window.Options.Json);
     EXPECT_EQ(window.Options.Launcher, "");
     EXPECT_EQ(window.Options.TimeoutSeconds, 0);
+    EXPECT_EQ(window.Options.WaitSeconds, 5);
 
-    Parsed project =
-        Parse({"--json", "project", "--launcher", "/opt/l", "C:\\w", "--exe-dir=D:\\exe", "--timeout=1000000"});
+    Parsed project = Parse(
+        {"--json", "project", "--launcher", "/opt/l", "C:\\w", "--exe-dir=D:\\exe", "--timeout=1000000", "--wait=0"});
     ASSERT_TRUE(project.Ok) << project.Error;
     EXPECT_EQ(project.Options.Kind, TestKind::Project);
     EXPECT_EQ(project.Options.Directory, "C:\\w");
@@ -45,6 +46,7 @@ TEST(Arguments, EachTestWithItsOptionsInAnyOrder)
     EXPECT_EQ(project.Options.Launcher, "/opt/l");
     EXPECT_EQ(project.Options.ExecutableDirectory, "D:\\exe");
     EXPECT_EQ(project.Options.TimeoutSeconds, 1000000);
+    EXPECT_EQ(project.Options.WaitSeconds, 0);
 
     Parsed console = Parse({"console"});
     ASSERT_TRUE(console.Ok) << console.Error;
@@ -101,6 +103,8 @@ TEST(Arguments, WrongUsageIsRefusedWithAReason)
         {{"window", "d", "--timeout", "1000001"}, "--timeout takes whole seconds"},
         {{"window", "d", "--timeout=2.5"}, "--timeout takes whole seconds"},
         {{"window", "d", "--timeout", "-1"}, "--timeout takes whole seconds"},
+        {{"window", "d", "--wait"}, "--wait takes whole seconds, 0 to 1000000, not ''"},
+        {{"window", "d", "--wait", "1000001"}, "--wait takes whole seconds"},
     };
     for (const auto& row : cases) {
         Parsed parsed = Parse(row.Arguments);

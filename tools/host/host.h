@@ -93,7 +93,7 @@ extern const bool kPrivateWindowsDirectory;
 // when the key is absent. Safe to call from several threads at once.
 bool ReadSetting(const std::string& path, const std::string& section, const std::string& key, std::string* value);
 
-// From now on Ctrl+C (and on Linux SIGTERM) does not end ovrun: it ends the
+// From now on Ctrl+C (and on Linux SIGTERM and SIGHUP) does not end ovrun: it ends the
 // programs it runs, and Interrupted() turns true.
 void CatchInterrupts();
 bool Interrupted();

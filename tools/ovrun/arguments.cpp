@@ -29,7 +29,17 @@ bool TakeOptionValue(const char* name, int argc, const char* const* argv, int* i
     return true;
 }
 
-// A whole number of seconds, 1 to kLongestTimeoutSeconds, digits only.
+bool ParseWaitSeconds(const std::string& text, long* seconds, std::string* error)
+{
+    unsigned long number = 0;
+    if (!ParseWholeNumber(text.c_str(), 0, kLongestTimeoutSeconds, &number)) {
+        *error = "--wait takes whole seconds, 0 to " + std::to_string(kLongestTimeoutSeconds) + ", not '" + text + "'";
+        return false;
+    }
+    *seconds = static_cast<long>(number);
+    return true;
+}
+
 bool ParseSeconds(const std::string& text, long* seconds, std::string* error)
 {
     unsigned long number = 0;
@@ -96,6 +106,8 @@ bool ParseArguments(int argc, const char* const* argv, RunOptions* options, std:
                 return false;
             }
             if (!ParseSeconds(seconds, &options->TimeoutSeconds, error)) return false;
+        } else if (TakeOptionValue("--wait", argc, argv, &i, &seconds, &missing)) {
+            if (!ParseWaitSeconds(seconds, &options->WaitSeconds, error)) return false;
         } else if (TakeOptionValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
                    TakeOptionValue("--exe-dir", argc, argv, &i, &options->ExecutableDirectory, &missing) ||
                    TakeOptionValue("--trace", argc, argv, &i, &options->TraceFile, &missing)) {
@@ -148,8 +160,11 @@ const char* UsageText()
            "  --exe-dir DIR      the product's program directory (default: the launcher's)\n"
            "  --timeout SECONDS  end the launcher after SECONDS (on Windows with all it started)\n"
            "  --trace FILE       append a trace of the session with the engine to FILE\n"
+           "  --wait SECONDS     wait up to SECONDS for another test in the same Windows\n"
+           "                     directory to end (default 5)\n"
            "Exit status: 0 no runtime error, 1 runtime error reported, 2 wrong usage or\n"
-           "input, 3 the launcher did not carry out the request or timed out.\n";
+           "input, 3 the launcher did not carry out the request or timed out, another test\n"
+           "holds the Windows directory, or its settings could not be read or put back.\n";
 }
 
 const char* ModeLetter(TestKind kind)

@@ -17,6 +17,7 @@ struct RunOptions {
     std::string ExecutableDirectory; // --exe-dir DIR; empty: the launcher's directory
     long TimeoutSeconds = 0;         // --timeout SECONDS; 0: no limit
     std::string TraceFile;           // --trace FILE: the session trace of this run; empty: none
+    long WaitSeconds = 5;            // --wait SECONDS: for another run on the Windows directory
 };
 
 // The longest --timeout, so that it fits any wait's milliseconds.
@@ -30,6 +31,8 @@ bool TakeOptionValue(const char* name, int argc, const char* const* argv, int* i
 // --timeout's whole number of seconds, 1 to kLongestTimeoutSeconds, digits
 // only; false with the reason in error.
 bool ParseSeconds(const std::string& text, long* seconds, std::string* error);
+// --wait's, the same from 0.
+bool ParseWaitSeconds(const std::string& text, long* seconds, std::string* error);
 
 // Fills options from argv[1..argc-1]. Returns false with a one-line reason
 // in error (no "ovrun:" prefix, no line end) for wrong usage.

@@ -16,10 +16,13 @@
 #include "console_text.h"
 #include "engine/trace_format.h"
 #include "host.h"
+#include "journal.h"
 #include "paths.h"
 #include "platform.h"
 #include "replay/replay.h"
 #include "report.h"
+#include "run_guard.h"
+#include "settings_guard.h"
 #include "view_command.h"
 
 namespace {
@@ -56,39 +59,25 @@ std::string ReadSetting(const char* key)
 
 bool WriteSetting(const char* key, const char* value)
 {
-    return OsWritePrivateProfileString(kTestSection, key, value, kSettingsFileName) != 0;
+    const bool written = OsWritePrivateProfileString(kTestSection, key, value, kSettingsFileName) != 0;
+    KillPoint();
+    return written;
 }
 
-// The [OVTST552] section as it was before the run: TRACE's value, whether it
-// was there, and whether the section held any key.
-struct TraceSetting {
-    bool Present = false;
-    std::string Value;
-    bool SectionHadKeys = false;
-};
-
-TraceSetting ReadTraceSetting()
+// The keys a run may change, each recorded in the journal first: the
+// report and the request stay after the run, as the editor's do, and are
+// put back only when the run did not end as it should; TRACE is the run's
+// alone.
+std::vector<SettingKey> RunKeys(bool trace)
 {
-    TraceSetting setting;
-    char value[4096];
-    OsGetPrivateProfileString(kTraceSettingSection, kTraceSettingKey, kAbsent, value, sizeof value, kSettingsFileName);
-    setting.Present = std::string(value) != kAbsent;
-    if (setting.Present) setting.Value = value;
-    // Room for more than a name, since a list that does not fit counts as empty.
-    char keys[64] = "";
-    setting.SectionHadKeys =
-        OsGetPrivateProfileString(kTraceSettingSection, nullptr, "", keys, sizeof keys, kSettingsFileName) > 0;
-    return setting;
-}
-
-// Puts the section back: the old value, or no TRACE, or no section at all.
-void RestoreTraceSetting(const TraceSetting& before)
-{
-    if (before.Present)
-        OsWritePrivateProfileString(kTraceSettingSection, kTraceSettingKey, before.Value.c_str(), kSettingsFileName);
-    else
-        OsWritePrivateProfileString(kTraceSettingSection, before.SectionHadKeys ? kTraceSettingKey : nullptr, nullptr,
-                                    kSettingsFileName);
+    std::vector<SettingKey> keys;
+    for (const char* key : kReportKeys)
+        keys.push_back({false, kTestSection, key, false});
+    for (const char* key : kRequestKeys)
+        keys.push_back({false, kTestSection, key, false});
+    keys.push_back({true, kProductSection, kRequestKeys[kCommandLine], false});
+    if (trace) keys.push_back({false, kTraceSettingSection, kTraceSettingKey, true});
+    return keys;
 }
 
 // DIR made absolute; empty, after saying why, when it is not a directory.
@@ -227,13 +216,28 @@ int Run(const RunOptions& options)
         !ForLauncher(testDirectory, "the test directory", &launcherTestDirectory) ||
         !ForLauncher(traceFile, "the trace file", &launcherTraceFile))
         return kBadInput;
+
+    CatchEndRequests();
+    const std::string windowsDirectory = WindowsDirectoryName();
+    const int guarded = GuardWindowsDirectory(windowsDirectory, options.WaitSeconds, "ovrun");
+    if (guarded != 0) return guarded;
+    Journal journal(windowsDirectory);
+    std::string problem;
+    if (!journal.Begin(RunKeys(!traceFile.empty()), &problem)) return Fail(kLauncherFailed, problem);
+    // Every key back as it was, when the run did not go as it should.
+    auto undo = [&](int status, const std::string& message) {
+        std::string why;
+        if (!journal.Restore(true, &why)) return Fail(kLauncherFailed, message + "; " + why);
+        return Fail(status, message);
+    };
+
     if (!WriteRequest(launcherCommandLine, launcherExecutableDirectory, launcherTestDirectory, options))
-        return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
-    const TraceSetting traceBefore = ReadTraceSetting();
-    if (!traceFile.empty() && OsWritePrivateProfileString(kTraceSettingSection, kTraceSettingKey, launcherTraceFile.c_str(),
-                                                          kSettingsFileName) == 0) {
-        WriteSetting(kRequestKeys[kCommand], nullptr);
-        return Fail(kBadInput, "cannot write the settings file " + SettingsFileWhere());
+        return undo(kBadInput, "cannot write the settings file " + SettingsFileWhere());
+    if (!traceFile.empty()) {
+        const bool written = OsWritePrivateProfileString(kTraceSettingSection, kTraceSettingKey,
+                                                         launcherTraceFile.c_str(), kSettingsFileName) != 0;
+        KillPoint();
+        if (!written) return undo(kBadInput, "cannot write the settings file " + SettingsFileWhere());
     }
 
     ProgramRun run;
@@ -241,11 +245,10 @@ int Run(const RunOptions& options)
     run.CommandLine = commandLine;
     run.TimeoutSeconds = options.TimeoutSeconds;
     const LauncherEnd end = RunProgram(run);
-    if (!traceFile.empty()) RestoreTraceSetting(traceBefore);
-    if (!end.Started) {
-        WriteSetting(kRequestKeys[kCommand], nullptr);
-        return Fail(kBadInput, "cannot start the launcher " + launcher + ": " + end.Failure);
-    }
+    if (EndRequested())
+        return undo(kLauncherFailed, "ended by a signal: the launcher was ended, the request withdrawn, and the "
+                                     "settings put back as they were before the run");
+    if (!end.Started) return undo(kBadInput, "cannot start the launcher " + launcher + ": " + end.Failure);
     // The launcher removes COMMANDE as its last step with the settings file;
     // one that stopped before left it armed, and no later start may take it.
     const bool leftRequest = ReadSetting(kRequestKeys[kCommand]) == kEditorMarker;
@@ -262,6 +265,8 @@ int Run(const RunOptions& options)
         WriteText(stdout, ReportJson(report));
     else if (runtimeError)
         WriteText(stdout, CompilerStyleLine(report));
+    // TRACE back as it was; the journal goes.
+    if (!journal.Restore(false, &problem)) return Fail(kLauncherFailed, problem);
     if (status != kNoError) return status;
     return runtimeError ? kRuntimeError : kNoError;
 }
@@ -293,6 +298,12 @@ int main(int argc, char** argv)
             WriteText(stdout, replay::ReplayUsageText());
             return replay::kAllPassed;
         }
+        // On Linux replays keep to scratch Windows directories of their own.
+        const std::string windows = WindowsDirectoryName();
+        const int guarded = kPrivateWindowsDirectory
+                                ? RecoverWindowsDirectory(windows, "ovrun replay")
+                                : GuardWindowsDirectory(windows, options.WaitSeconds, "ovrun replay");
+        if (guarded != 0) return guarded;
         return replay::RunReplays(options);
     }
     if (argc >= 2 && std::string(argv[1]) == "trace") return traceview::RunTraceCommand(argc - 2, argv + 2);

@@ -20,6 +20,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "host_signals.h"
 #include "platform.h"
 #include "read_setting.h"
 
@@ -107,17 +108,23 @@ volatile sig_atomic_t InterruptSeen = 0; // set by CatchInterrupts' handler
 // starting the copy just written would fail with ETXTBSY ("Text file busy").
 std::mutex ProgramFiles;
 
-// Waits for the child to end and fills end. With a limit, or watching for
-// interrupts, it polls, and kills the child with SIGKILL when the limit has
-// passed or an interrupt was seen.
+} // namespace
+
+volatile sig_atomic_t EndRequestSeen = 0;
+void NoteEndRequest(int) { EndRequestSeen = 1; }
+
+namespace {
+
+// Waits for the child to end and fills end. It polls, so that a SIGTERM
+// caught just before a wait is not missed, and kills the child with SIGKILL
+// when the limit has passed, an interrupt was seen, or an end was requested.
 void WaitForChild(pid_t child, long timeoutSeconds, bool watchInterrupts, LauncherEnd* end)
 {
-    const bool polling = timeoutSeconds > 0 || watchInterrupts;
     const double deadline = SecondsNow() + static_cast<double>(timeoutSeconds);
     bool killed = false;
     int status = 0;
     for (;;) {
-        const pid_t waited = waitpid(child, &status, polling ? WNOHANG : 0);
+        const pid_t waited = waitpid(child, &status, WNOHANG);
         if (waited < 0 && errno == EINTR) continue;
         if (waited < 0) {
             end->Exited = true;
@@ -125,7 +132,7 @@ void WaitForChild(pid_t child, long timeoutSeconds, bool watchInterrupts, Launch
             return;
         }
         if (waited != 0) break;
-        const bool interrupted = watchInterrupts && InterruptSeen;
+        const bool interrupted = (watchInterrupts && InterruptSeen) || EndRequestSeen;
         if (!killed && (interrupted || (timeoutSeconds > 0 && SecondsNow() >= deadline))) {
             kill(child, SIGKILL);
             end->TimedOut = !interrupted;
@@ -269,6 +276,7 @@ void CatchInterrupts()
     note.sa_handler = NoteInterrupt;
     sigaction(SIGINT, &note, nullptr);
     sigaction(SIGTERM, &note, nullptr);
+    sigaction(SIGHUP, &note, nullptr);
 }
 
 bool Interrupted() { return InterruptSeen != 0; }

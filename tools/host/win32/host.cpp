@@ -89,12 +89,17 @@ std::string WindowsDirectoryProblem() { return ""; }
 static BOOL WINAPI IgnoreInterrupt(DWORD) { return TRUE; }
 
 // A new job object holding the suspended process, so that ending the job
-// ends whatever the process starts too; null where none can be had (an
-// older Windows that refuses nested jobs).
+// ends whatever the process starts too, and so does ovrun's end, however it
+// comes (the handle closes with the process); null where none can be had
+// (an older Windows that refuses nested jobs).
 static HANDLE JobOf(HANDLE process)
 {
     HANDLE job = CreateJobObjectA(nullptr, nullptr);
-    if (job != nullptr && !AssignProcessToJobObject(job, process)) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    ZeroMemory(&limits, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job != nullptr && (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+                           !AssignProcessToJobObject(job, process))) {
         CloseHandle(job);
         job = nullptr;
     }
@@ -130,10 +135,16 @@ namespace {
 HANDLE InterruptEvent = nullptr; // set by Ctrl+C once CatchInterrupts ran
 volatile LONG InterruptSeen = 0;
 
-BOOL WINAPI NoteInterrupt(DWORD)
+// How long a closed console leaves a replay to put the settings back: the
+// system ends the process when the handler returns, or after five seconds.
+constexpr DWORD kClosingMilliseconds = 4500;
+
+BOOL WINAPI NoteInterrupt(DWORD event)
 {
     InterruptSeen = 1;
     if (InterruptEvent != nullptr) SetEvent(InterruptEvent);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        Sleep(kClosingMilliseconds);
     return TRUE;
 }
 
@@ -183,10 +194,9 @@ HANDLE InheritableFile(const std::string& path, DWORD access, DWORD disposition)
 
 } // namespace
 
-// A program whose interrupts ovrun catches, or that has a limit, starts
-// suspended and joins a job object before it runs, so that ending the job
-// ends whatever it started too (a message box's process, a program of the
-// test). Where the job cannot be had (an older Windows that refuses nested
+// Every program starts suspended and joins a job object before it runs, so
+// that ending the job ends whatever it started too (a message box's process,
+// a program of the test), and ovrun's end ends it. Where the job cannot be had (an older Windows that refuses nested
 // jobs), the program alone is ended. A program that inherits the standard
 // handles and the environment gets them as they are.
 LauncherEnd RunProgram(const ProgramRun& run)
@@ -210,11 +220,10 @@ LauncherEnd RunProgram(const ProgramRun& run)
     line.push_back(L'\0');
     const bool ownEnvironment = !run.Environment.empty() || !run.Unset.empty();
     std::vector<wchar_t> environment = ownEnvironment ? RunEnvironment(run) : std::vector<wchar_t>();
-    const bool inJob = !run.InterruptsReachProgram || run.TimeoutSeconds > 0;
     const std::wstring directory = WideFromUtf8(run.Directory);
     const BOOL started =
         CreateProcessW(WideFromUtf8(run.Path).c_str(), &line[0], nullptr, nullptr, captured ? TRUE : FALSE,
-                       (inJob ? CREATE_SUSPENDED : 0) | (ownEnvironment ? CREATE_UNICODE_ENVIRONMENT : 0),
+                       CREATE_SUSPENDED | (ownEnvironment ? CREATE_UNICODE_ENVIRONMENT : 0),
                        ownEnvironment ? environment.data() : nullptr,
                        run.Directory.empty() ? nullptr : directory.c_str(), &startup, &process);
     if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
@@ -223,11 +232,8 @@ LauncherEnd RunProgram(const ProgramRun& run)
         end.Failure = "CreateProcess failed with error " + std::to_string(GetLastError());
         return end;
     }
-    HANDLE job = nullptr;
-    if (inJob) {
-        job = JobOf(process.hProcess);
-        ResumeThread(process.hThread);
-    }
+    HANDLE job = JobOf(process.hProcess);
+    ResumeThread(process.hThread);
     end.Started = true;
     if (run.InterruptsReachProgram) {
         SetConsoleCtrlHandler(IgnoreInterrupt, TRUE);

@@ -42,6 +42,8 @@ bool ParseReplayArguments(int argc, const char* const* argv, ReplayOptions* opti
             // An empty value is refused as not a number.
             if (!ParseSeconds(value, &number, error)) return false;
             options->TimeoutSeconds = number;
+        } else if (TakeOptionValue("--wait", argc, argv, &i, &value, &missing)) {
+            if (!ParseWaitSeconds(value, &options->WaitSeconds, error)) return false;
         } else if (TakeOptionValue("--launcher", argc, argv, &i, &options->Launcher, &missing) ||
                    TakeOptionValue("--standin", argc, argv, &i, &options->Standin, &missing) ||
                    TakeOptionValue("--junit", argc, argv, &i, &options->Junit, &missing) ||
@@ -75,10 +77,13 @@ const char* ReplayUsageText()
            "                     always one after the other)\n"
            "  --timeout SECONDS  end a replay after SECONDS (default 60)\n"
            "  --keep             keep the scratch folders and print where they are\n"
+           "  --wait SECONDS     on Windows, wait up to SECONDS for another test in the Windows\n"
+           "                     directory to end (default 5)\n"
            "Under GITHUB_ACTIONS=true each failure is also printed as an ::error workflow command.\n"
            "Exit status: 0 every trace passed, 1 one failed or could not be replayed, 2 wrong\n"
            "usage or a --junit file that cannot be written, 3 the replays could not run (a\n"
-           "launcher or stand-in missing or unusable, no scratch folder).\n";
+           "launcher or stand-in missing or unusable, no scratch folder; on Windows the Windows\n"
+           "directory held by another test, settings that could not be read or put back).\n";
 }
 
 } // namespace replay

@@ -13,6 +13,7 @@
 #include "host.h"
 #include "paths.h"
 #include "scratch_run.h"
+#include "system_settings.h"
 
 namespace replay {
 
@@ -121,13 +122,16 @@ int RunReplays(const ReplayOptions& options)
     if (scratch.empty()) return Refuse(kCannotRun, problem);
     RemoveFolder(scratch);
 
+    // A settings file that cannot be read must never be taken for absent.
+    if (!kPrivateWindowsDirectory && !SystemSettingsProblem().empty())
+        return Refuse(kCannotRun, SystemSettingsProblem());
     CatchInterrupts();
     const auto started = std::chrono::steady_clock::now();
     // Where the settings files are the system's, one replay at a time.
     const unsigned jobs = kPrivateWindowsDirectory ? options.Jobs : 1;
     std::vector<std::vector<traceview::ReplayedRun>> shown(results.size());
     RunSideBySide(results.size(), jobs, [&](size_t index) {
-        if (!Interrupted() && !CannotRunSeen())
+        if (!Interrupted() && !CannotRunSeen() && SystemSettingsProblem().empty())
             ReplayTrace(&results[index], launcher, standin, options, options.Html.empty() ? nullptr : &shown[index]);
     });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -141,6 +145,8 @@ int RunReplays(const ReplayOptions& options)
         return Refuse(kSomeFailed, "cannot write the JUnit file " + options.Junit);
     if (!options.Html.empty() && !WriteFileBytes(options.Html, traceview::ReplayPage(PageTraces(results, shown))))
         return Refuse(kSomeFailed, "cannot write the page " + options.Html);
+    if (!kPrivateWindowsDirectory && !SystemSettingsProblem().empty())
+        return Refuse(kCannotRun, SystemSettingsProblem());
     size_t passed = 0;
     for (const TraceResult& result : results)
         passed += result.Passed ? 1 : 0;

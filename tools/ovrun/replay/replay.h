@@ -18,6 +18,7 @@ struct ReplayOptions {
     unsigned Jobs = 0;               // --jobs; 0: one per processor
     bool Keep = false;               // --keep: the scratch folders stay
     long TimeoutSeconds = 0;         // --timeout; 0: kDefaultTimeoutSeconds
+    long WaitSeconds = 5;            // --wait: for another run on the Windows directory (Windows)
     bool Help = false;
 };
 

@@ -13,6 +13,7 @@
 #include "rebuilt_settings.h"
 #include "relocation.h"
 #include "scratch_layout.h"
+#include "system_settings.h"
 #include "trace.h"
 
 namespace replay {
@@ -30,29 +31,6 @@ constexpr size_t kSpareCalls = 64;
 } // namespace
 
 namespace {
-
-// A settings file of the Windows directory as it was: its bytes, or its absence.
-struct SavedFile {
-    std::string Path;
-    bool Present = false;
-    std::string Bytes;
-};
-
-SavedFile Save(const std::string& path)
-{
-    SavedFile saved;
-    saved.Path = path;
-    saved.Present = IsRegularFile(path) && ReadFileBytes(path, &saved.Bytes, static_cast<size_t>(-1));
-    return saved;
-}
-
-void Restore(const SavedFile& saved)
-{
-    if (saved.Present)
-        WriteFileBytes(saved.Path, saved.Bytes);
-    else
-        std::remove(saved.Path.c_str());
-}
 
 std::string DescribeEnd(const LauncherEnd& end, long timeoutSeconds)
 {
@@ -114,9 +92,11 @@ RunOutcome ScriptFaultOutcome(const std::string& fault, const std::vector<TraceL
 {
     std::string text = fault;
     const int scriptLine = LineNamed(fault);
-    int line = script.empty() ? 0 : script.front().Number;
-    if (scriptLine >= 1 && static_cast<size_t>(scriptLine) <= script.size()) {
-        line = script[static_cast<size_t>(scriptLine) - 1].Number;
+    // The script holds the run's lines from its first, blank ones included.
+    const int first = script.empty() ? 0 : script.front().Number;
+    int line = first;
+    if (scriptLine >= 1 && !script.empty() && scriptLine <= script.back().Number - first + 1) {
+        line = first + scriptLine - 1;
         const std::string was = "line " + std::to_string(scriptLine);
         text.replace(text.find(was), was.size(), "line " + std::to_string(line));
     }
@@ -180,14 +160,16 @@ RunOutcome ReplayRun(const TraceRun& run, const std::string& folder, const std::
     const std::string transcriptPath = JoinPath(folder, "transcript.txt");
     if (!WriteFileBytes(scriptPath, script)) return CannotRun("cannot write " + scriptPath);
 
-    // On Windows the settings files are the system's: they are put back as
-    // they were, byte for byte, however the run ends.
-    const SavedFile settingsBefore = Save(JoinPath(windows, kSettingsFileName));
-    const SavedFile winIniBefore = Save(JoinPath(windows, kWinIni));
-    if (!WriteFileBytes(settingsBefore.Path, RebuiltSettings(run.Request, folders, relocation, launcherTracePath))) {
-        if (!kPrivateWindowsDirectory) Restore(settingsBefore);
-        return CannotRun("cannot write the settings file " + settingsBefore.Path);
-    }
+    // On Windows the settings files are the system's: the replay changes
+    // the keys the launcher reads, under a journal, and puts them back.
+    const std::string settingsPath = JoinPath(windows, kSettingsFileName);
+    const std::string winIniPath = JoinPath(windows, kWinIni);
+    const std::string rebuilt = RebuiltSettings(run.Request, folders, relocation, launcherTracePath);
+    Journal journal(windows);
+    std::string problem;
+    if (kPrivateWindowsDirectory && !WriteFileBytes(settingsPath, rebuilt))
+        return CannotRun("cannot write the settings file " + settingsPath);
+    if (!kPrivateWindowsDirectory && !WriteSystemSettings(&journal, rebuilt, &problem)) return CannotRun(problem);
     ProgramRun program;
     program.InterruptsReachProgram = false;
     program.Path = programPath;
@@ -207,11 +189,8 @@ RunOutcome ReplayRun(const TraceRun& run, const std::string& folder, const std::
     ReadFileBytes(tracePath, &replayed, kLargestTrace);
     ReadFileBytes(transcriptPath, &transcript, kLargestTrace);
     // Read before the system's files are put back.
-    const Divergence settingsLeft = CheckSettings(expected, settingsBefore.Path, winIniBefore.Path, ReadSetting);
-    if (!kPrivateWindowsDirectory) {
-        Restore(settingsBefore);
-        Restore(winIniBefore);
-    }
+    const Divergence settingsLeft = CheckSettings(expected, settingsPath, winIniPath, ReadSetting);
+    if (!kPrivateWindowsDirectory && !RestoreSystemSettings(&journal, &problem)) return CannotRun(problem);
 
     const std::string ending = DescribeEnd(end, timeoutSeconds);
     if (!end.Started) return CannotRun("the launcher " + launcher + " cannot be started: " + end.Failure);
