@@ -183,9 +183,12 @@ void CheckBody(TraceRun* run, size_t body)
 
 } // namespace
 
-std::vector<TraceLine> SplitLines(const std::string& bytes)
+namespace {
+
+// Calls line(number, text, length) for each line of bytes, numbered from 1,
+// without its line end (LF or CRLF).
+template <typename LineFunction> void ForEachLine(const std::string& bytes, LineFunction line)
 {
-    std::vector<TraceLine> lines;
     size_t start = 0;
     int number = 1;
     while (start < bytes.size()) {
@@ -193,9 +196,19 @@ std::vector<TraceLine> SplitLines(const std::string& bytes)
         const size_t next = end == std::string::npos ? bytes.size() : end + 1;
         if (end == std::string::npos) end = bytes.size();
         if (end > start && bytes[end - 1] == '\r') --end;
-        lines.push_back({number++, bytes.substr(start, end - start)});
+        line(number++, bytes.data() + start, end - start);
         start = next;
     }
+}
+
+} // namespace
+
+std::vector<TraceLine> SplitLines(const std::string& bytes)
+{
+    std::vector<TraceLine> lines;
+    ForEachLine(bytes, [&](int number, const char* text, size_t length) {
+        lines.push_back({number, std::string(text, length)});
+    });
     return lines;
 }
 
@@ -219,32 +232,23 @@ TraceFile ReadTrace(const std::string& bytes)
     constexpr size_t kHeaderLinesRead = 64;
     std::vector<TraceRun> runs(1);
     bool headerEnded = false;
-    size_t start = 0;
-    int number = 1;
-    while (start < bytes.size()) {
-        size_t end = bytes.find('\n', start);
-        const size_t next = end == std::string::npos ? bytes.size() : end + 1;
-        if (end == std::string::npos) end = bytes.size();
-        if (end > start && bytes[end - 1] == '\r') --end;
-        const int lineNumber = number++;
-        const size_t length = end - start;
-        const char* text = bytes.data() + start;
-        start = next;
+    ForEachLine(bytes, [&](int number, const char* text, size_t length) {
         const size_t separator = sizeof kTraceRunSeparator - 1;
         // A run whose last line never got its end, followed by another run
         // appended by a launcher that did not begin it on a line of its own.
-        const bool endsRun = length >= separator && bytes.compare(end - separator, separator, kTraceRunSeparator) == 0;
+        const bool endsRun =
+            length >= separator && std::memcmp(text + length - separator, kTraceRunSeparator, separator) == 0;
         const size_t kept = endsRun ? length - separator : length;
         std::vector<TraceLine>& lines = runs.back().Lines;
         if (!(endsRun && kept == 0) && (headerEnded ? kept != 0 : lines.size() < kHeaderLinesRead)) {
-            lines.push_back({lineNumber, std::string(text, kept)});
+            lines.push_back({number, std::string(text, kept)});
             if (lines.back().Text == kTraceHeaderEnd) headerEnded = true;
         }
         if (endsRun) {
             runs.emplace_back();
             headerEnded = false;
         }
-    }
+    });
     for (TraceRun& run : runs) {
         const size_t body = ReadHeader(&run);
         if (body != 0) CheckBody(&run, body);
