@@ -3,9 +3,11 @@
 
 #include <cstdio>
 
+#include "host.h"
+
 bool ReadFileBytes(const std::string& path, std::string* bytes, size_t limit)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = OpenFile(path, "rb");
     if (file == nullptr) return false;
     bytes->clear();
     char buffer[65536];
@@ -19,7 +21,7 @@ bool ReadFileBytes(const std::string& path, std::string* bytes, size_t limit)
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes)
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = OpenFile(path, "wb");
     if (file == nullptr) return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && written;
