@@ -239,6 +239,20 @@ class PackageTest(sessions.SessionTestCase):
                          [("ovrun-replay", self.target.path_text(trace), str(line))], result)
         self.assertTrue(found[0][1]["message"].startswith('expected "FENETRES"'), found)
 
+    def test_a_refused_trace_is_an_annotation_at_its_line(self):
+        # A FAIL line that names its line after "not replayable: ", not first.
+        recorded = (SESSIONS / "window-error.txt").read_bytes()
+        setting = re.search(rb'\n# \[TEST\] REPCOURANT="[^"]*', recorded)
+        trace = self.target.scratch / "refused.txt"
+        trace.write_bytes(recorded[:setting.end()] + b" " + recorded[setting.end():])
+        line = recorded[:setting.start()].count(b"\n") + 2
+        result = self.target.run_tool("ovrun", ["replay", self.target.path_text(trace)], timeout=300)
+        self.assertEqual(result.status, 1, result)
+        found = problems(self.matchers(), result.stdout.decode("utf-8"))
+        self.assertEqual([(owner, groups["file"], groups["line"]) for owner, groups in found],
+                         [("ovrun-replay", self.target.path_text(trace), str(line))], result)
+        self.assertTrue(found[0][1]["message"].startswith(f"not replayable: line {line}: "), found)
+
     def test_the_tools_name_the_packages_version(self):
         version = re.fullmatch(r"orvane-launcher-(.+)-(windows|linux)-[^-]+", self.package.name.removesuffix(
             SUFFIX[self.target.name])).group(1)
