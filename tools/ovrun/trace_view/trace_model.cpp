@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/hex_digits.h"
+
 namespace traceview {
 
 using replay::StartsWith;
@@ -171,7 +173,6 @@ std::string CommandWord(const std::string& command) { return command.substr(0, c
 
 std::string DisplayText(const std::string& bytes)
 {
-    static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size());
     for (const char c : bytes) {
@@ -179,8 +180,8 @@ std::string DisplayText(const std::string& bytes)
         const bool unassigned = byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
         if (byte < 32 || byte == 127 || unassigned) {
             out += "\\x";
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
+            out += kHexDigits[byte >> 4];
+            out += kHexDigits[byte & 0x0F];
         } else {
             out += Utf8FromWindows1252(std::string_view(&c, 1), false);
         }
