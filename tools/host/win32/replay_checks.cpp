@@ -2,6 +2,7 @@
 // be mapped.
 #include "host.h"
 
+#include <cstdio>
 #include <string>
 #include <windows.h>
 
@@ -48,6 +49,14 @@ const size_t kLongestPath = MAX_PATH - 1;
 
 std::string LibraryProblem(const std::string& path)
 {
+    // Wine would take a file of another system for one of its own libraries
+    // and load it, running its code in ovrun: a file that does not begin as
+    // every Windows image does is refused before anything maps it.
+    char magic[2] = {};
+    std::FILE* file = OpenFile(path, "rb");
+    const bool image = file != nullptr && std::fread(magic, 1, 2, file) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    if (file != nullptr) std::fclose(file);
+    if (!image) return "not a Windows library (it does not begin with MZ)";
     // Mapped, not started: nothing of the library runs in ovrun.
     const HMODULE library = LoadLibraryExW(WidePath(path).c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
     if (library == nullptr) {
