@@ -53,6 +53,12 @@ TEST(ReplayReport, FailuresCarryTheirFileAndLineInEveryForm)
                        "got 50%</failure>"))
         << xml;
     EXPECT_NE(std::string::npos, xml.find("<skipped message=\"not run: interrupted\"/>"));
+    // A line named after the message's lead is not said twice either.
+    results[0].Line = 6;
+    results[0].Message = "run 2: not replayable: line 6: the header is damaged";
+    EXPECT_NE(std::string::npos, ConsoleReport(results, true)
+                                     .find("::a,b:c%25<\\xE9>.txt:6: run 2: not replayable: the "
+                                           "header is damaged\n"));
     EXPECT_EQ(12, LineNamed("cut before its header ended (line 12)"));
     EXPECT_EQ(0, LineNamed("the recorded run never ended"));
 }

@@ -90,12 +90,15 @@ std::string WorkflowEscaped(const std::string& text, bool property)
     return out;
 }
 
-// The message without the "line N: " that the file's place says already.
+// The message without the "line N: " that the file's place says already:
+// at its start, or after a lead such as "not replayable: ".
 std::string MessageAfterLine(const TraceResult& result)
 {
-    const std::string prefix = "line " + std::to_string(result.Line) + ": ";
-    return result.Message.compare(0, prefix.size(), prefix) == 0 ? result.Message.substr(prefix.size())
-                                                                 : result.Message;
+    const std::string place = "line " + std::to_string(result.Line) + ": ";
+    std::string message = result.Message;
+    for (size_t at = message.find(place); at != std::string::npos; at = message.find(place, at + 1))
+        if (at == 0 || (at >= 2 && message.compare(at - 2, 2, ": ") == 0)) return message.erase(at, place.size());
+    return message;
 }
 
 // "FILE:LINE: MESSAGE", the form compilers use, which editors and CI servers place.
