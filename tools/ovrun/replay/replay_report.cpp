@@ -44,29 +44,7 @@ size_t CharacterLength(const std::string& text, size_t at)
     return length;
 }
 
-std::string Xml(const std::string& text)
-{
-    std::string out;
-    for (char c : ReadableText(text)) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
+std::string Xml(const std::string& text) { return MarkupText(ReadableText(text)); }
 
 // GitHub's workflow commands: '%', CR and LF escaped in the message, and
 // ':' and ',' too in a property, where they would end it.
@@ -108,6 +86,24 @@ std::string PlacedMessage(const TraceResult& result)
 }
 
 } // namespace
+
+std::string MarkupText(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) {
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
+    }
+    return out;
+}
 
 std::string ReadableText(const std::string& bytes)
 {

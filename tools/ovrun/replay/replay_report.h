@@ -25,6 +25,9 @@ struct TraceResult {
 // The bytes as they are where they are valid UTF-8 and no control
 // character; any other byte as \xHH.
 std::string ReadableText(const std::string& bytes);
+// The text with & < > " as XML and HTML entities, for an element's text or
+// an attribute's value.
+std::string MarkupText(const std::string& text);
 
 // The number after the first "line " in text, or 0.
 int LineNamed(const std::string& text);

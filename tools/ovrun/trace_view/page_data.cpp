@@ -3,6 +3,7 @@
 
 #include "json_text.h"
 #include "page_assets.h"
+#include "replay_report.h"
 
 namespace traceview {
 
@@ -91,24 +92,6 @@ std::string RunJson(const RunView& run)
     return out + "]}";
 }
 
-std::string HtmlText(const std::string& text)
-{
-    std::string out;
-    for (const char c : text) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else if (c == '"')
-            out += "&quot;";
-        else
-            out += c;
-    }
-    return out;
-}
-
 } // namespace
 
 std::string RunsJson(const std::vector<RunView>& runs)
@@ -125,7 +108,7 @@ std::string PageHtml(const std::string& title, const std::string& dataJson)
            "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'; "
            "script-src 'unsafe-inline'; base-uri 'none'; form-action 'none'\">\n"
            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>" +
-           HtmlText(title) + "</title>\n<style>\n" + kPageStyle +
+           replay::MarkupText(title) + "</title>\n<style>\n" + kPageStyle +
            "</style>\n</head>\n<body>\n<noscript>This page draws its content with a script: allow it to "
            "run.</noscript>\n"
            "<main id=\"page\"></main>\n<script type=\"application/json\" id=\"ov-data\">" +
